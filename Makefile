@@ -1,0 +1,17 @@
+# Entry points; each does its own set-up on a fresh Debian 12 machine.
+.PHONY: test build demo bench fuzz format clean
+
+test:  ## every test: native, sanitizers, Windows build under Wine
+	scripts/test.sh
+
+build:  ## the Windows executable: build/windows/src/app/didurozir.exe
+	scripts/setup.sh
+	scripts/build-win-boost.sh build/_deps/boost-win
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows -j $$(nproc)
+
+format:
+	git ls-files '*.h' '*.cpp' | xargs clang-format -i
+
+clean:
+	rm -rf build

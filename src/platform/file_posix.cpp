@@ -1,0 +1,11 @@
+#include <cstdio>
+
+#include "platform/file.h"
+
+namespace platform {
+
+std::FILE* OpenFileForRead(const std::string& path) {
+  return std::fopen(path.c_str(), "rb");
+}
+
+}  // namespace platform
