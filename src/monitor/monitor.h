@@ -1,0 +1,41 @@
+// Supervision of the agent: its location, the monitor thread and its cycle.
+#ifndef DIDUROZIR_MONITOR_MONITOR_H_
+#define DIDUROZIR_MONITOR_MONITOR_H_
+
+#include <atomic>
+#include <boost/thread/thread.hpp>
+#include <string>
+
+// Where the agent lives, narrow text in the ANSI code page. Written once by
+// LoadAgentLocation before the first monitor thread starts; read-only after.
+struct AgentLocationRecord {
+  std::string imagePath;        // the agent service's ImagePath
+  std::string configDirectory;  // the folder of the agent's server.conf
+};
+extern AgentLocationRecord AgentLocation;
+
+// Set to tell the monitor thread to finish; cleared by StartMonitor.
+extern std::atomic<bool> stopRequested;
+// The monitor thread, empty until the first StartMonitor. Touch it only
+// through StartMonitor and RequestMonitorStop, which serialise access.
+extern boost::thread monitorThread;
+
+// Reads the agent's ImagePath and configPath from the registry into
+// AgentLocation and prints the path.
+void LoadAgentLocation();
+
+// Starts a monitor thread unless one runs that was not told to stop. Throws
+// boost::thread_resource_error when the thread can't be created.
+void StartMonitor();
+// If a monitor thread exists: sets stopRequested and interrupts the thread,
+// without waiting for it.
+void RequestMonitorStop();
+// The monitor thread's body: the supervision cycle until told to stop.
+void RunMonitor();
+
+// True when a running process has exactly this image name (case-sensitive).
+bool IsImageRunning(const std::wstring& imageName);
+// "taskkill /F /pid " followed by `pid`.
+std::string MakeKillCommand(const std::string& pid);
+
+#endif  // DIDUROZIR_MONITOR_MONITOR_H_

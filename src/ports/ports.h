@@ -1,0 +1,32 @@
+// The watched port set: the agent's ports, whose holders are killed when the
+// agent is gone. Built-in defaults plus the agent's server.conf.
+#ifndef DIDUROZIR_PORTS_PORTS_H_
+#define DIDUROZIR_PORTS_PORTS_H_
+
+#include <rapidjson/document.h>
+
+#include <set>
+#include <string>
+
+// Port texts, never converted to numbers. std::string compares like memcmp,
+// so the order is byte-wise with bytes unsigned, a text before its extensions.
+using PortSet = std::set<std::string>;
+
+// Names in the agent's configuration; set up before main runs.
+extern const std::string kServerConfName;      // "server.conf"
+extern const std::string kListeningPortsKey;  // "listening_ports"
+extern const std::string kSslPortKey;         // "ssl_port"
+
+// The ten built-in ports.
+PortSet MakeDefaultPorts();
+
+// Adds the ports named by listening_ports and ssl_port of
+// `configDirectory`\server.conf to `ports`. Every problem with the file leaves
+// `ports` as it was; only memory exhaustion escapes.
+void AddServerConfPorts(PortSet& ports, std::string configDirectory);
+
+// The text form of a JSON value (string, boolean, number), or `fallback`.
+std::string JsonValueToText(const rapidjson::Value& value,
+                            std::string fallback);
+
+#endif  // DIDUROZIR_PORTS_PORTS_H_

@@ -1,0 +1,24 @@
+// Files are real in the tests (temporary folders); only failures are emulated.
+#include "fakes/fake_file.h"
+
+#include "platform/file.h"
+
+namespace fakes {
+
+FileFake& File() {
+  static FileFake fake;
+  return fake;
+}
+
+}  // namespace fakes
+
+namespace platform {
+
+std::FILE* OpenFileForRead(const std::string& path) {
+  fakes::FileFake& fake = fakes::File();
+  fake.opened.push_back(path);
+  if (fake.failOpen) return nullptr;
+  return std::fopen(path.c_str(), "rb");
+}
+
+}  // namespace platform

@@ -1,0 +1,21 @@
+// File opening for the unit tests: real files, with failures on demand.
+#ifndef DIDUROZIR_TESTS_FAKES_FAKE_FILE_H_
+#define DIDUROZIR_TESTS_FAKES_FAKE_FILE_H_
+
+#include <string>
+#include <vector>
+
+namespace fakes {
+
+struct FileFake {
+  bool failOpen = false;            // OpenFileForRead returns null
+  std::vector<std::string> opened;  // every path asked for, in order
+
+  void Reset() { *this = FileFake(); }
+};
+
+FileFake& File();
+
+}  // namespace fakes
+
+#endif  // DIDUROZIR_TESTS_FAKES_FAKE_FILE_H_
