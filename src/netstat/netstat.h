@@ -43,8 +43,7 @@ class CNetstat {
 
   std::string text;  // the captured listing
   // Local-port text -> every record with that local port, in line order.
-  std::map<std::string, std::vector<boost::shared_ptr<CNetstatPort>>>
-      portIndex;
+  std::map<std::string, std::vector<boost::shared_ptr<CNetstatPort>>> portIndex;
 };
 
 #endif  // DIDUROZIR_NETSTAT_NETSTAT_H_

@@ -10,4 +10,6 @@ std::FILE* OpenFileForRead(const std::string& path) {
   return file;
 }
 
+void CloseFile(std::FILE* file) { std::fclose(file); }
+
 }  // namespace platform

@@ -13,7 +13,7 @@
 using PortSet = std::set<std::string>;
 
 // Names in the agent's configuration; set up before main runs.
-extern const std::string kServerConfName;      // "server.conf"
+extern const std::string kServerConfName;     // "server.conf"
 extern const std::string kListeningPortsKey;  // "listening_ports"
 extern const std::string kSslPortKey;         // "ssl_port"
 

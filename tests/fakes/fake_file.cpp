@@ -18,7 +18,14 @@ std::FILE* OpenFileForRead(const std::string& path) {
   fakes::FileFake& fake = fakes::File();
   fake.opened.push_back(path);
   if (fake.failOpen) return nullptr;
-  return std::fopen(path.c_str(), "rb");
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file != nullptr) ++fake.handedOut;
+  return file;
+}
+
+void CloseFile(std::FILE* file) {
+  ++fakes::File().closed;
+  std::fclose(file);
 }
 
 }  // namespace platform

@@ -10,10 +10,13 @@ namespace fakes {
 struct FileFake {
   bool failOpen = false;            // OpenFileForRead returns null
   std::vector<std::string> opened;  // every path asked for, in order
+  int handedOut = 0;                // files actually opened
+  int closed = 0;                   // CloseFile calls
 
   void Reset() { *this = FileFake(); }
 };
 
+// The process-wide emulation that every test shares; reset it in SetUp.
 FileFake& File();
 
 }  // namespace fakes
