@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The foreground run in a console window (-consoleStart): it prints the
+# agent's path and echoes every command of a recovery, kills the holders of
+# watched ports only (never PID 0 of a TIME_WAIT row), and runs until it is
+# ended from outside. Wine gives a program a console window only on a display,
+# so the run happens in wineconsole on a virtual X display (xvfb-run), with its
+# output redirected into a file.
+#   console.sh WATCHDOG_EXE FIXTURE_DIR PREFIX
+set -euo pipefail
+if ! command -v xvfb-run >/dev/null; then
+  echo "xvfb-run is missing (Debian package xvfb): console run not tried"
+  exit 77
+fi
+source "$(dirname "$0")/lib.sh"
+e2e_begin console "$@"
+
+readonly kCycle=10
+readonly kOut="$E2E_C/e2e/console-out.txt"
+
+register_agent
+configure_agent '{"listening_ports": "4901,4902", "ssl_port": 4903}'
+default_port_holder=$(start_holder default_port_holder)
+listening_port_holder=$(start_holder listening_port_holder)
+bystander=$(start_holder bystander)
+write_netstat_rows <<ROWS
+TCP 127.0.0.1:4033 127.0.0.1:50123 TIME_WAIT 0
+TCP 0.0.0.0:4033 0.0.0.0:0 LISTENING $default_port_holder
+TCP 0.0.0.0:4902 0.0.0.0:0 LISTENING $listening_port_holder
+TCP 0.0.0.0:5555 0.0.0.0:0 LISTENING $bystander
+ROWS
+e2e_log "holders: 4033 $default_port_holder, 4902 $listening_port_holder; bystander $bystander"
+
+# cmd's own quoting rules are easier to meet from a batch file.
+printf '@"%s" -consoleStart > C:\\e2e\\console-out.txt\r\n' "$E2E_WATCHDOG_WIN" \
+  >"$E2E_C/e2e/console-run.cmd"
+xvfb-run -a wine wineconsole cmd /c 'C:\e2e\console-run.cmd' \
+  </dev/null >"$E2E_WORK/xvfb.log" 2>&1 &
+console_job=$!
+E2E_BACKGROUND_PIDS+=("$console_job")
+
+start_echo() { grep -qF "command : $E2E_AGENT_WIN -start" "$kOut" 2>/dev/null; }
+wait_until 60 "echo of the agent's start command" start_echo
+console_pid=$(image_pids didurozir.exe)
+[ -n "$console_pid" ] || e2e_fail "no didurozir.exe process"
+
+# The kill commands run in byte-wise order of the PID texts. The commands'
+# own output (taskkill's messages) shares the file.
+kills=$(printf '%s\n' "$default_port_holder" "$listening_port_holder" | sort |
+  sed 's|^|command : taskkill /F /pid |; s|$|\r|')
+expected_commands="$kills
+command : $E2E_AGENT_WIN -start"$'\r'
+check_eq "$(head -c 100 "$kOut" | head -n 2)" "quenlink path : $E2E_AGENT_WIN"$'\r\n\r' \
+  "the agent's path and a blank line"
+check_eq "$(grep '^command : ' "$kOut")" "$expected_commands" "echoed commands"
+grep -q 'taskkill /F /pid 0' "$kOut" && e2e_fail "PID 0 was passed to taskkill"
+e2e_log "ok: no taskkill of PID 0"
+pid_gone "$default_port_holder" || e2e_fail "the holder of 4033 still runs"
+pid_gone "$listening_port_holder" || e2e_fail "the holder of 4902 still runs"
+pid_alive "$bystander" || e2e_fail "the holder of an unwatched port was killed"
+e2e_log "ok: holders of watched ports killed, the bystander lives"
+wait_until 5 "agent start" agent_started_times 1
+agent=$(last_agent_pid)
+
+e2e_log "--- the agent running: nothing more happens, the run goes on"
+sleep $((kCycle + 2))
+check_eq "$(grep -c '^command : ' "$kOut")" 3 "commands echoed"
+check_eq "$(image_pids didurozir.exe)" "$console_pid" "the console run's process"
+check_eq "$(agent_starts)" 1 "agent starts"
+
+e2e_log "--- ended from outside"
+win taskkill /F /pid "$console_pid" >/dev/null
+wait_until 10 "didurozir.exe ended" image_gone didurozir.exe
+console_closed() { ! kill -0 "$console_job" 2>/dev/null; }
+wait_until 20 "console window closed" console_closed
+pid_alive "$agent" || e2e_fail "ending the console run ended the agent"
+
+e2e_pass
