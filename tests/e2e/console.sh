@@ -17,7 +17,7 @@ e2e_begin console "$@"
 readonly kCycle=10
 readonly kOut="$E2E_C/e2e/console-out.txt"
 
-register_agent
+register_agent "$(free_port)"
 configure_agent '{"listening_ports": "4901,4902", "ssl_port": 4903}'
 default_port_holder=$(start_holder default_port_holder)
 listening_port_holder=$(start_holder listening_port_holder)
@@ -47,8 +47,7 @@ console_pid=$(image_pids didurozir.exe)
 # own output (taskkill's messages) shares the file.
 kills=$(printf '%s\n' "$default_port_holder" "$listening_port_holder" | sort |
   sed 's|^|command : taskkill /F /pid |; s|$|\r|')
-expected_commands="$kills
-command : $E2E_AGENT_WIN -start"$'\r'
+expected_commands=$(printf '%s\ncommand : %s -start\r' "$kills" "$E2E_AGENT_WIN")
 check_eq "$(head -c 100 "$kOut" | head -n 2)" "quenlink path : $E2E_AGENT_WIN"$'\r\n\r' \
   "the agent's path and a blank line"
 check_eq "$(grep '^command : ' "$kOut")" "$expected_commands" "echoed commands"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the end-to-end scenarios and scripts/demo.sh: a throwaway Wine
 # prefix with its own wineserver, the agent and netstat stand-ins installed in
 # it, and small helpers to run Windows programs, wait for conditions and check
@@ -67,10 +68,10 @@ e2e_end() {
   done
   if [ "$status" -eq 0 ] && [ "$E2E_PASSED" -eq 1 ]; then
     rm -rf "$WINEPREFIX" "$E2E_WORK"
-    e2e_log "$E2E_NAME: PASSED"
+    e2e_log "${E2E_PASS_MESSAGE:-$E2E_NAME: PASSED}"
   else
     [ "$status" -ne 0 ] || status=1
-    e2e_log "$E2E_NAME: FAILED (prefix kept for inspection: $WINEPREFIX)"
+    e2e_log "${E2E_FAIL_MESSAGE:-$E2E_NAME: FAILED} (prefix kept: $WINEPREFIX)"
   fi
   exit "$status"
 }
@@ -200,16 +201,21 @@ free_port() {
 # write_netstat_rows: the rows (stdin) that netstat.exe reports from now on.
 write_netstat_rows() { cat >"$E2E_C/e2e/netstat-rows.txt"; }
 
-agent_starts() { cat "$E2E_C/e2e/agent/agent-starts.log" 2>/dev/null | grep -c 'pid=' || true; }
+count_lines() { # FILE PATTERN: 0 when the file doesn't exist yet
+  if [ -f "$1" ]; then grep -c -- "$2" "$1" || true; else echo 0; fi
+}
+agent_starts() { count_lines "$E2E_C/e2e/agent/agent-starts.log" 'pid='; }
 agent_started_times() { [ "$(agent_starts)" -ge "$1" ]; }
 last_agent_pid() { tail -n 1 "$E2E_C/e2e/agent/agent-starts.log" | sed 's/.* pid=\([0-9]*\).*/\1/'; }
-netstat_calls() { cat "$E2E_C/e2e/netstat-calls.log" 2>/dev/null | grep -c 'args=' || true; }
+netstat_calls() { count_lines "$E2E_C/e2e/netstat-calls.log" 'args='; }
 
 # ---- the watchdog's service -----------------------------------------------
 
 # service_query: the registration and state, "KEY : value" lines, or
 # "OpenService FAILED <code>".
-service_query() { win "$E2E_FIXTURES/e2e_service_query.exe" "$E2E_SERVICE_NAME" || true; }
+service_query() { win "$E2E_FIXTURES/e2e_sc.exe" qc "$E2E_SERVICE_NAME" || true; }
+# service_control pause|continue: Wine's sc sends neither.
+service_control() { win "$E2E_FIXTURES/e2e_sc.exe" "$1" "$E2E_SERVICE_NAME" >/dev/null; }
 service_field() { service_query | sed -n "s/^$1 : //p"; }
 service_state_is() { [ "$(service_field STATE)" = "$1" ]; }
 service_missing() { service_query | grep -q '^OpenService FAILED 1060$'; }

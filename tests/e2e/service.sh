@@ -16,7 +16,7 @@ readonly kCycle=10
 readonly kOneCycle=$((kCycle + 8))
 readonly kRecovery=$((kCycle + 1 + kCycle + 8))
 
-register_agent
+register_agent "$(free_port)"
 configure_agent '{"listening_ports": "4901,4902", "ssl_port": 4903}'
 
 watchdog() { # NAME ARGS...
@@ -87,20 +87,20 @@ e2e_log "ok: the bystander on 5555 lives"
 check_eq "$(image_pids riduvuruz.exe)" "$agent" "the restarted agent"
 
 e2e_log "--- pause: no supervision until continue"
-win sc pause "$E2E_SERVICE_NAME" >/dev/null || true
+service_control pause || e2e_fail "the pause control was refused"
 wait_until 10 "paused state" service_state_is 7
 win taskkill /F /pid "$agent" >/dev/null
 wait_until 5 "agent $agent gone" pid_gone "$agent"
 sleep $((kCycle + 2))
 check_eq "$(agent_starts)" 2 "agent starts while paused"
-win sc continue "$E2E_SERVICE_NAME" >/dev/null || true
+service_control continue || e2e_fail "the continue control was refused"
 wait_until 10 "running state" service_state_is 4
 # The new monitor thread's first cycle runs at once.
 wait_until "$kOneCycle" "agent restart after continue" agent_started_times 3
 agent=$(last_agent_pid)
 
 e2e_log "--- stop through sc"
-win sc stop "$E2E_SERVICE_NAME" >/dev/null || true
+win sc stop "$E2E_SERVICE_NAME" >/dev/null || e2e_fail "sc stop failed"
 wait_until 10 "stopped state" service_state_is 1
 wait_until 10 "didurozir.exe ended" image_gone didurozir.exe
 pid_alive "$agent" || e2e_fail "stopping the watchdog ended the agent"
