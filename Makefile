@@ -10,6 +10,9 @@ build:  ## the Windows executable: build/windows/src/app/didurozir.exe
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows -j $$(nproc)
 
+demo:  ## builds, then shows the watchdog freeing the agent's ports and restarting it, under Wine
+	scripts/demo.sh
+
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i
 

@@ -8,21 +8,26 @@
 # removes the prefix by itself; nothing stays running.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
 
 heading() { printf '\n=== %s\n' "$*"; }
+
+# DEMO_BUILD_DIR names an already configured Windows build tree to use
+# instead of the windows preset's build/windows.
+build_dir=${DEMO_BUILD_DIR:-build/windows}
 
 heading "Set-up and build (done once; later runs skip what exists)"
 scripts/setup.sh
 scripts/build-win-boost.sh build/_deps/boost-win
-cmake --preset windows >/dev/null
-if ! build_log=$(cmake --build --preset windows --target didurozir e2e_fixtures 2>&1); then
+if [ -z "${DEMO_BUILD_DIR:-}" ]; then
+  cmake --preset windows >/dev/null
+fi
+if ! build_log=$(cmake --build "$build_dir" --target didurozir e2e_fixtures 2>&1); then
   printf '%s\n' "$build_log"
   exit 1
 fi
-echo "built build/windows/src/app/didurozir.exe and the stand-ins in build/windows/tests/e2e"
+echo "built $build_dir/src/app/didurozir.exe and the stand-ins in $build_dir/tests/e2e"
 
-# shellcheck source=../tests/e2e/lib.sh
+# shellcheck source=tests/e2e/lib.sh
 source tests/e2e/lib.sh
 # shellcheck disable=SC2034  # read by e2e_end
 E2E_PASS_MESSAGE="demo finished: the service is uninstalled, the prefix and all its processes are gone"
@@ -37,8 +42,8 @@ run_watchdog() {
 }
 
 heading "A throwaway Windows machine (Wine prefix)"
-e2e_begin demo build/windows/src/app/didurozir.exe build/windows/tests/e2e \
-  "$root/build/demo-prefix"
+e2e_begin demo "$build_dir/src/app/didurozir.exe" "$build_dir/tests/e2e" \
+  "$build_dir/demo-prefix"
 register_agent "$(free_port)"
 configure_agent '{"listening_ports": "4901,4902", "ssl_port": 4903}'
 say "agent service 'riduvuruz' registered: ImagePath $E2E_AGENT_WIN"

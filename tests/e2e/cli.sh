@@ -4,6 +4,7 @@
 # and on an installed service, with their messages and exit statuses.
 #   cli.sh WATCHDOG_EXE FIXTURE_DIR PREFIX
 set -euo pipefail
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_begin cli "$@"
 

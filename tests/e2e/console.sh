@@ -11,6 +11,7 @@ if ! command -v xvfb-run >/dev/null; then
   echo "xvfb-run is missing (Debian package xvfb): console run not tried"
   exit 77
 fi
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_begin console "$@"
 

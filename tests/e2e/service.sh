@@ -7,6 +7,7 @@
 # agent's start log, the netstat call log and the process list.
 #   service.sh WATCHDOG_EXE FIXTURE_DIR PREFIX
 set -euo pipefail
+# shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
 e2e_begin service "$@"
 
