@@ -1,0 +1,115 @@
+#include <windows.h>
+
+#include "platform/service_control.h"
+
+namespace platform {
+
+namespace {
+
+SC_HANDLE ToNative(ScHandle handle) {
+  return reinterpret_cast<SC_HANDLE>(handle);
+}
+ScHandle FromNative(SC_HANDLE handle) {
+  return reinterpret_cast<ScHandle>(handle);
+}
+
+void CopyStatus(const SERVICE_STATUS& from, ServiceStatus* to) {
+  to->serviceType = from.dwServiceType;
+  to->currentState = from.dwCurrentState;
+  to->controlsAccepted = from.dwControlsAccepted;
+  to->win32ExitCode = from.dwWin32ExitCode;
+  to->serviceSpecificExitCode = from.dwServiceSpecificExitCode;
+  to->checkPoint = from.dwCheckPoint;
+  to->waitHint = from.dwWaitHint;
+}
+
+}  // namespace
+
+ScHandle OpenServiceManager(std::uint32_t access) {
+  return FromNative(OpenSCManagerW(nullptr, nullptr, access));
+}
+
+ScHandle OpenNamedService(ScHandle manager, const wchar_t* serviceName,
+                          std::uint32_t access) {
+  return FromNative(OpenServiceW(ToNative(manager), serviceName, access));
+}
+
+ScHandle CreateNamedService(ScHandle manager, const ServiceCreation& creation) {
+  return FromNative(CreateServiceW(
+      ToNative(manager), creation.serviceName, creation.displayName,
+      creation.desiredAccess, creation.serviceType, creation.startType,
+      creation.errorControl, creation.binaryPathName, creation.loadOrderGroup,
+      nullptr, creation.dependencies, creation.serviceStartName,
+      creation.password));
+}
+
+bool SetServiceDescription(ScHandle service, const wchar_t* description) {
+  SERVICE_DESCRIPTIONW record{};
+  record.lpDescription = const_cast<wchar_t*>(description);
+  return ChangeServiceConfig2W(ToNative(service), SERVICE_CONFIG_DESCRIPTION,
+                               &record) != FALSE;
+}
+
+bool SetServiceFailureActions(ScHandle service,
+                              const ServiceFailureActions& actions) {
+  static_assert(sizeof(SC_ACTION) == sizeof(ServiceAction),
+                "ServiceAction mirrors SC_ACTION");
+  SERVICE_FAILURE_ACTIONSW record{};
+  record.dwResetPeriod = actions.resetPeriod;
+  record.lpRebootMsg = actions.rebootMessage;
+  record.lpCommand = actions.command;
+  record.cActions = actions.actionCount;
+  // Copied rather than cast so that the layout of SC_ACTION's enum member
+  // never matters.
+  SC_ACTION native[16];
+  if (actions.actions != nullptr) {
+    if (actions.actionCount > sizeof native / sizeof native[0]) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return false;
+    }
+    for (std::uint32_t i = 0; i < actions.actionCount; ++i) {
+      native[i].Type = static_cast<SC_ACTION_TYPE>(actions.actions[i].type);
+      native[i].Delay = actions.actions[i].delay;
+    }
+    record.lpsaActions = native;
+  }
+  return ChangeServiceConfig2W(ToNative(service),
+                               SERVICE_CONFIG_FAILURE_ACTIONS,
+                               &record) != FALSE;
+}
+
+bool DeleteNamedService(ScHandle service) {
+  return DeleteService(ToNative(service)) != FALSE;
+}
+
+bool StartNamedService(ScHandle service) {
+  return StartServiceW(ToNative(service), 0, nullptr) != FALSE;
+}
+
+bool ControlNamedService(ScHandle service, std::uint32_t control,
+                         ServiceStatus* status) {
+  // The record goes in as the caller holds it, so that whatever the platform
+  // leaves untouched on a refusal stays as it was.
+  SERVICE_STATUS native{};
+  native.dwServiceType = status->serviceType;
+  native.dwCurrentState = status->currentState;
+  native.dwControlsAccepted = status->controlsAccepted;
+  native.dwWin32ExitCode = status->win32ExitCode;
+  native.dwServiceSpecificExitCode = status->serviceSpecificExitCode;
+  native.dwCheckPoint = status->checkPoint;
+  native.dwWaitHint = status->waitHint;
+  const BOOL ok = ControlService(ToNative(service), control, &native);
+  CopyStatus(native, status);
+  return ok != FALSE;
+}
+
+void CloseServiceManagerHandle(ScHandle handle) {
+  // Closing must not hide the error of the call that failed before it.
+  const DWORD error = GetLastError();
+  CloseServiceHandle(ToNative(handle));
+  SetLastError(error);
+}
+
+std::uint32_t LastServiceError() { return GetLastError(); }
+
+}  // namespace platform

@@ -1,0 +1,128 @@
+// The watchdog's own Windows service: its identity and settings, the Service
+// Control Manager operations on it, and the service body with its control
+// handler.
+#ifndef DIDUROZIR_SERVICE_SERVICE_H_
+#define DIDUROZIR_SERVICE_SERVICE_H_
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/service_control.h"
+#include "platform/service_runtime.h"
+
+// Capacities in UTF-16 units, terminator included.
+constexpr std::size_t kNameCapacity = 260;
+constexpr std::size_t kDescriptionCapacity = 1024;
+// The longest path the system can hand out. The executable's path is stored
+// whole, never cut: an unquoted or cut path with a space in the service's
+// registration would let another program run in its place.
+constexpr std::size_t kPathCapacity = 32768;
+constexpr std::size_t kBinaryPathCapacity = kPathCapacity + 2;  // the quotes
+
+// Service states as the Service Control Manager reports them.
+constexpr std::uint32_t kServiceStopped = 1;
+constexpr std::uint32_t kServiceStartPending = 2;
+constexpr std::uint32_t kServiceStopPending = 3;
+constexpr std::uint32_t kServiceRunning = 4;
+constexpr std::uint32_t kServiceContinuePending = 5;
+constexpr std::uint32_t kServicePausePending = 6;
+constexpr std::uint32_t kServicePaused = 7;
+
+// Controls.
+constexpr std::uint32_t kControlStop = 1;
+constexpr std::uint32_t kControlPause = 2;
+constexpr std::uint32_t kControlContinue = 3;
+constexpr std::uint32_t kControlInterrogate = 4;
+
+// Bits of controlsAccepted.
+constexpr std::uint32_t kAcceptStop = 1;
+constexpr std::uint32_t kAcceptPauseContinue = 2;
+
+// System error codes the operations produce or look for.
+constexpr std::uint32_t kErrorInvalidHandle = 6;  // the manager can't be opened
+constexpr std::uint32_t kWaitTimeout = 258;       // the state never came
+constexpr std::uint32_t kErrorServiceNotActive = 1062;
+
+// What this run of the program does, chosen by the command line; the smaller
+// value wins when several switches are given.
+constexpr std::uint32_t kRunModeUninstall = 0;
+constexpr std::uint32_t kRunModeInstall = 1;
+constexpr std::uint32_t kRunModeConsoleStart = 2;
+constexpr std::uint32_t kRunModeStop = 3;
+constexpr std::uint32_t kRunModeStart = 4;
+constexpr std::uint32_t kRunModeNone = 255;
+
+// The service's identity, registration parameters and the state shared
+// between the service body and its control handler. Text fields end in NUL.
+struct ServiceSettingsRecord {
+  wchar_t serviceName[kNameCapacity];
+  wchar_t displayName[kNameCapacity];
+  wchar_t description[kDescriptionCapacity];
+  wchar_t binaryPathName[kBinaryPathCapacity];  // quoted when it has a space
+  wchar_t moduleDirectory[kPathCapacity];       // the executable's folder
+  wchar_t loadOrderGroup[kNameCapacity];
+  std::uint32_t desiredAccess;
+  std::uint32_t serviceType;
+  std::uint32_t startType;
+  std::uint32_t errorControl;
+  wchar_t dependencies[kNameCapacity];
+  wchar_t serviceStartName[kNameCapacity];  // empty: the local system account
+  wchar_t password[kNameCapacity];
+  platform::ServiceFailureActions failureActions;
+  // Written by the service body, read by the control handler on another
+  // thread.
+  std::atomic<platform::ServiceStatusHandle> statusHandle;
+  std::atomic<std::uint32_t> controlsAccepted;
+  std::uint32_t runMode;
+};
+
+// All zero until the first CServiceManager fills it.
+extern ServiceSettingsRecord ServiceSettings;
+// 1 once ServiceSettings has been filled. Set back to 0 only to fill it anew.
+extern std::uint32_t settingsInitialized;
+
+// Constructed first by every entry into the service code; the first one in
+// the process fills ServiceSettings from the executable's path.
+class CServiceManager {
+ public:
+  CServiceManager();
+  virtual ~CServiceManager();
+};
+
+// Held by the entry point and the service body for their whole run.
+class CServiceUtility {
+ public:
+  virtual ~CServiceUtility();
+};
+
+// Service Control Manager operations on the service named serviceName. Each
+// returns 0 or a system error code: 6 when the manager can't be opened, 258
+// when a start or stop did not arrive within 29 one-second polls, otherwise
+// the code of the call that failed. No handle is kept between calls.
+std::uint32_t InstallService();
+// Stops the service first when it is not stopped; keeps it when it won't stop.
+std::uint32_t UninstallService();
+std::uint32_t StartServiceAndWait();
+std::uint32_t StopServiceAndWait();
+// The service's current state, 1 to 7, or 0 when it can't be obtained.
+std::uint32_t QueryServiceState();
+
+// The text for system error `code` in the ANSI code page, ending in a line
+// break, in errorText; valid until the next call. A code the system has no
+// text for gets a text of our own that names it.
+const char* SystemErrorText(std::uint32_t code);
+constexpr std::size_t kErrorTextCapacity = 1024;
+extern char errorText[kErrorTextCapacity];
+
+// The service body: loads the agent's location, reports the start, starts the
+// monitor and waits until the service is stopped. With a console window it
+// runs in the foreground, unregistered, and never returns. Returns 0.
+std::uint32_t ServiceMain(std::uint32_t argumentCount, wchar_t** arguments);
+
+// Obeys stop, pause and continue without waiting for the monitor thread;
+// returns 0 for every control.
+std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t eventType,
+                                 void* eventData, void* context);
+
+#endif  // DIDUROZIR_SERVICE_SERVICE_H_

@@ -1,0 +1,108 @@
+#include <exception>
+
+#include "monitor/monitor.h"
+#include "platform/service_runtime.h"
+#include "platform/system.h"
+#include "service/service.h"
+
+namespace {
+
+constexpr std::uint32_t kPausedPollMs = 1000;
+constexpr std::uint32_t kRunningPollMs = 500;
+// Reported when the monitor thread could not be started.
+constexpr std::uint32_t kErrorExceptionInService = 1064;
+
+// Tells the Service Control Manager `state`, with the controls accepted so
+// far. A refusal (always so in console mode, with no handle) is ignored.
+void ReportState(std::uint32_t state, std::uint32_t exitCode = 0) {
+  platform::ServiceStatus status{};
+  status.serviceType = ServiceSettings.serviceType;
+  status.currentState = state;
+  status.controlsAccepted = ServiceSettings.controlsAccepted.load();
+  status.win32ExitCode = exitCode;
+  platform::ReportServiceStatus(ServiceSettings.statusHandle.load(), status);
+}
+
+// False when no monitor thread could be started.
+bool TryStartMonitor() {
+  try {
+    StartMonitor();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+std::uint32_t RunService() {
+  LoadAgentLocation();
+  const bool consoleMode = platform::HasConsoleWindow();
+  if (!consoleMode) {
+    const platform::ServiceStatusHandle handle =
+        platform::RegisterServiceControlHandler(ServiceSettings.serviceName,
+                                                ServiceCtrlHandler, nullptr);
+    if (handle == nullptr) return 0;
+    ServiceSettings.statusHandle = handle;
+  }
+
+  ReportState(kServiceStartPending);
+  ServiceSettings.controlsAccepted |= kAcceptStop;
+  ReportState(QueryServiceState());
+  ServiceSettings.controlsAccepted |= kAcceptPauseContinue;
+  ReportState(QueryServiceState());
+  if (!TryStartMonitor()) {
+    // Without its monitor the service would only pretend to watch.
+    ReportState(kServiceStopped, kErrorExceptionInService);
+    return 0;
+  }
+  ReportState(kServiceRunning);
+
+  for (;;) {
+    if (!consoleMode && QueryServiceState() == kServiceStopped) return 0;
+    platform::SleepMilliseconds(
+        QueryServiceState() == kServicePaused ? kPausedPollMs : kRunningPollMs);
+  }
+}
+
+}  // namespace
+
+std::uint32_t ServiceMain(std::uint32_t, wchar_t**) {
+  platform::RestrictDllSearchToSystemDirectory();
+  const CServiceManager manager;
+  const CServiceUtility utility;
+  // Run by the dispatcher, nothing may escape into the platform.
+  try {
+    return RunService();
+  } catch (...) {
+    return 0;
+  }
+}
+
+std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t, void*,
+                                 void*) {
+  try {
+    platform::RestrictDllSearchToSystemDirectory();
+    const CServiceManager manager;
+    switch (control) {
+      case kControlStop:
+        ReportState(kServiceStopPending);
+        RequestMonitorStop();
+        ReportState(kServiceStopped);
+        break;
+      case kControlPause:
+        ReportState(kServicePausePending);
+        RequestMonitorStop();
+        ReportState(kServicePaused);
+        break;
+      case kControlContinue:
+        ReportState(kServiceContinuePending);
+        // Still paused when no monitor thread could be started.
+        ReportState(TryStartMonitor() ? kServiceRunning : kServicePaused);
+        break;
+      default:
+        break;
+    }
+  } catch (...) {
+    // Called by the dispatcher: nothing may escape into the platform.
+  }
+  return 0;
+}

@@ -1,0 +1,36 @@
+#include "monitor_stub.h"
+
+#include <boost/thread/exceptions.hpp>
+
+#include "fakes/fake_service_runtime.h"
+#include "monitor/monitor.h"
+
+AgentLocationRecord AgentLocation;
+std::atomic<bool> stopRequested{false};
+boost::thread monitorThread;
+
+namespace stub {
+
+MonitorStub& Monitor() {
+  static MonitorStub monitor;
+  return monitor;
+}
+
+}  // namespace stub
+
+void LoadAgentLocation() {
+  stub::MonitorStub& monitor = stub::Monitor();
+  if (monitor.loads++ == 0) {
+    monitor.registrationsBeforeLoad = fakes::ServiceRuntime().registrations;
+  }
+}
+
+void StartMonitor() {
+  stub::MonitorStub& monitor = stub::Monitor();
+  if (monitor.failStart) throw boost::thread_resource_error();
+  if (monitor.starts++ == 0) {
+    monitor.reportsBeforeStart = fakes::ServiceRuntime().reports.size();
+  }
+}
+
+void RequestMonitorStop() { ++stub::Monitor().stopRequests; }

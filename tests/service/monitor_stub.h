@@ -1,0 +1,27 @@
+// Stands in for the monitor library in the service and app tests: records
+// what the service code asks of the monitor, and when.
+#ifndef DIDUROZIR_TESTS_SERVICE_MONITOR_STUB_H_
+#define DIDUROZIR_TESTS_SERVICE_MONITOR_STUB_H_
+
+#include <cstddef>
+
+namespace stub {
+
+struct MonitorStub {
+  int loads = 0;           // LoadAgentLocation calls
+  int starts = 0;          // StartMonitor calls that started a thread
+  int stopRequests = 0;    // RequestMonitorStop calls
+  bool failStart = false;  // StartMonitor throws thread_resource_error
+  // Status reports already sent when the first StartMonitor came, and
+  // handler registrations when LoadAgentLocation came.
+  std::size_t reportsBeforeStart = 0;
+  int registrationsBeforeLoad = -1;
+
+  void Reset() { *this = MonitorStub(); }
+};
+
+MonitorStub& Monitor();
+
+}  // namespace stub
+
+#endif  // DIDUROZIR_TESTS_SERVICE_MONITOR_STUB_H_

@@ -1,0 +1,322 @@
+#include <string>
+#include <vector>
+
+#include "service_fixture.h"
+
+namespace {
+
+using fakes::ScCall;
+
+constexpr std::uint32_t kAccessDenied = 5;
+constexpr std::uint32_t kAlreadyRunning = 1056;
+constexpr std::uint32_t kDoesNotExist = 1060;
+constexpr std::uint32_t kCannotAcceptControl = 1061;
+constexpr std::uint32_t kServiceExists = 1073;
+
+class ServiceControlTest : public ServiceFixture {
+ protected:
+  void TearDown() override { EXPECT_EQ(scm().HandleProblems(), ""); }
+
+  fakes::FakeService& Installed(std::uint32_t state) {
+    return scm().AddService(kName, state);
+  }
+  int Interrogations(const fakes::FakeService& service) const {
+    int count = 0;
+    for (std::uint32_t control : service.controls) count += control == 4;
+    return count;
+  }
+};
+
+// QueryServiceState: the state, or 0 whenever it can't be had.
+struct QueryCase {
+  const char* what;
+  bool installed;
+  std::uint32_t state;
+  const ScCall* failing;  // the call that fails, if any
+  std::uint32_t expected;
+};
+
+constexpr ScCall kOpenManager = ScCall::kOpenManager;
+constexpr ScCall kOpenService = ScCall::kOpenService;
+constexpr ScCall kInterrogate = ScCall::kInterrogate;
+
+class QueryStateTest : public ServiceControlTest,
+                       public ::testing::WithParamInterface<QueryCase> {};
+
+TEST_P(QueryStateTest, ReportsTheStateOrZero) {
+  const QueryCase& c = GetParam();
+  if (c.installed) Installed(c.state);
+  if (c.failing != nullptr) scm().Fail(*c.failing, kAccessDenied);
+  EXPECT_EQ(QueryServiceState(), c.expected) << c.what;
+  EXPECT_EQ(scm().OpenHandles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, QueryStateTest,
+    ::testing::Values(
+        QueryCase{"running", true, 4, nullptr, 4},
+        QueryCase{"paused", true, 7, nullptr, 7},
+        QueryCase{"stopped: not active", true, 1, nullptr, 1},
+        QueryCase{"starting: refuses", true, 2, nullptr, 0},
+        QueryCase{"not installed", false, 1, nullptr, 0},
+        QueryCase{"no manager", true, 4, &kOpenManager, 0},
+        QueryCase{"service not opened", true, 4, &kOpenService, 0},
+        QueryCase{"interrogation refused", true, 4, &kInterrogate, 0}));
+
+TEST_F(ServiceControlTest, StartingARunningServiceSendsNoRequest) {
+  fakes::FakeService& service = Installed(4);
+  EXPECT_EQ(StartServiceAndWait(), 0u);
+  EXPECT_EQ(service.startRequests, 0);
+  EXPECT_TRUE(system().sleeps.empty());
+}
+
+TEST_F(ServiceControlTest, StartingPollsAtOnceThenEverySecond) {
+  fakes::FakeService& service = Installed(1);
+  service.stateAfterStart = 2;
+  service.upcomingStates = {1, 2, 2, 4};
+  EXPECT_EQ(StartServiceAndWait(), 0u);
+  EXPECT_EQ(service.startRequests, 1);
+  EXPECT_EQ(system().sleeps, (std::vector<std::uint32_t>{1000, 1000}));
+  // The check, then three polls; each step with its own pair of handles, the
+  // request's pair held to the end.
+  EXPECT_EQ(Interrogations(service), 1 + 3);
+  EXPECT_EQ(scm().handles.size(), 2u * (1 + 1 + 3));
+}
+
+TEST_F(ServiceControlTest, StartingAPausedServiceReturnsTheRefusal) {
+  fakes::FakeService& service = Installed(7);
+  EXPECT_EQ(StartServiceAndWait(), kAlreadyRunning);
+  EXPECT_EQ(service.state, 7u);
+  EXPECT_TRUE(system().sleeps.empty());
+}
+
+TEST_F(ServiceControlTest, StoppingAStoppedServiceSendsNoRequest) {
+  fakes::FakeService& service = Installed(1);
+  EXPECT_EQ(StopServiceAndWait(), 0u);
+  EXPECT_EQ(service.controls, std::vector<std::uint32_t>{4});
+}
+
+TEST_F(ServiceControlTest, StoppingARunningServiceWaitsForStopped) {
+  fakes::FakeService& service = Installed(4);
+  service.stateAfterStop = 3;
+  service.upcomingStates = {4, 3, 1};
+  EXPECT_EQ(StopServiceAndWait(), 0u);
+  EXPECT_EQ(service.controls, (std::vector<std::uint32_t>{4, 1, 4, 4}));
+  EXPECT_EQ(system().sleeps, std::vector<std::uint32_t>{1000});
+}
+
+// A start or stop that never arrives: 29 polls, each followed by a second's
+// sleep, then 258; the request stands.
+TEST_F(ServiceControlTest, AStartThatNeverArrivesTimesOut) {
+  fakes::FakeService& service = Installed(1);
+  service.stateAfterStart = 2;
+  EXPECT_EQ(StartServiceAndWait(), kWaitTimeout);
+  EXPECT_EQ(system().sleeps, std::vector<std::uint32_t>(29, 1000));
+  EXPECT_EQ(Interrogations(service), 1 + 29);
+  EXPECT_EQ(service.state, 2u);
+}
+
+TEST_F(ServiceControlTest, AStopThatNeverArrivesTimesOut) {
+  fakes::FakeService& service = Installed(4);
+  service.stateAfterStop = 3;
+  EXPECT_EQ(StopServiceAndWait(), kWaitTimeout);
+  EXPECT_EQ(system().sleeps, std::vector<std::uint32_t>(29, 1000));
+}
+
+TEST_F(ServiceControlTest, TheLastPollCanStillSucceed) {
+  fakes::FakeService& service = Installed(1);
+  service.stateAfterStart = 2;
+  service.upcomingStates = std::deque<std::uint32_t>(28, 2);
+  service.upcomingStates.push_front(1);
+  service.upcomingStates.push_back(4);
+  EXPECT_EQ(StartServiceAndWait(), 0u);
+  EXPECT_EQ(system().sleeps.size(), 28u);
+}
+
+TEST_F(ServiceControlTest, FailedPollsDoNotEndTheWait) {
+  fakes::FakeService& service = Installed(1);
+  service.stateAfterStart = 2;
+  service.upcomingStates = {1, 2, 2, 2, 4};
+  // Manager calls: check, request, then one per poll.
+  scm().Fail(ScCall::kOpenManager, kAccessDenied, 3);
+  scm().Fail(ScCall::kOpenService, kAccessDenied, 4);
+  scm().Fail(ScCall::kInterrogate, kAccessDenied, 4);
+  EXPECT_EQ(StartServiceAndWait(), 0u);
+  EXPECT_EQ(system().sleeps.size(), 6u);
+}
+
+// Every failing step: its result, and every handle closed once, a service's
+// before its manager's.
+using Operation = std::uint32_t (*)();
+
+struct FailureCase {
+  const char* what;
+  Operation operation;
+  std::uint32_t initialState;
+  ScCall failing;
+  int occurrence;
+  std::uint32_t expected;
+};
+
+class FailureTest : public ServiceControlTest,
+                    public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(FailureTest, ReturnsTheCodeAndClosesEveryHandle) {
+  const FailureCase& c = GetParam();
+  Installed(c.initialState);
+  scm().Fail(c.failing, kAccessDenied, c.occurrence);
+  EXPECT_EQ(c.operation(), c.expected) << c.what;
+  EXPECT_EQ(scm().OpenHandles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, FailureTest,
+    ::testing::Values(FailureCase{"start: no manager", StartServiceAndWait, 1,
+                                  ScCall::kOpenManager, 1, kErrorInvalidHandle},
+                      FailureCase{"start: check open", StartServiceAndWait, 1,
+                                  ScCall::kOpenService, 1, kAccessDenied},
+                      FailureCase{"start: check refused", StartServiceAndWait,
+                                  1, ScCall::kInterrogate, 1, kAccessDenied},
+                      FailureCase{"start: no manager for the request",
+                                  StartServiceAndWait, 1, ScCall::kOpenManager,
+                                  2, kErrorInvalidHandle},
+                      FailureCase{"start: request open", StartServiceAndWait, 1,
+                                  ScCall::kOpenService, 2, kAccessDenied},
+                      FailureCase{"start: request refused", StartServiceAndWait,
+                                  1, ScCall::kStart, 1, kAccessDenied},
+                      FailureCase{"stop: no manager", StopServiceAndWait, 4,
+                                  ScCall::kOpenManager, 1, kErrorInvalidHandle},
+                      FailureCase{"stop: check open", StopServiceAndWait, 4,
+                                  ScCall::kOpenService, 1, kAccessDenied},
+                      FailureCase{"stop: request open", StopServiceAndWait, 4,
+                                  ScCall::kOpenService, 2, kAccessDenied},
+                      FailureCase{"stop: request refused", StopServiceAndWait,
+                                  4, ScCall::kControl, 1, kAccessDenied},
+                      FailureCase{"uninstall: no manager", UninstallService, 1,
+                                  ScCall::kOpenManager, 1, kErrorInvalidHandle},
+                      FailureCase{"uninstall: open", UninstallService, 1,
+                                  ScCall::kOpenService, 1, kAccessDenied},
+                      FailureCase{"uninstall: no manager for the check",
+                                  UninstallService, 1, ScCall::kOpenManager, 2,
+                                  kErrorInvalidHandle},
+                      FailureCase{"uninstall: check open", UninstallService, 1,
+                                  ScCall::kOpenService, 2, kAccessDenied},
+                      FailureCase{"uninstall: check refused", UninstallService,
+                                  4, ScCall::kInterrogate, 1, kAccessDenied},
+                      FailureCase{"uninstall: stop refused", UninstallService,
+                                  4, ScCall::kControl, 1, kAccessDenied},
+                      FailureCase{"uninstall: delete refused", UninstallService,
+                                  1, ScCall::kDelete, 1, kAccessDenied},
+                      FailureCase{"install: no manager", InstallService, 1,
+                                  ScCall::kOpenManager, 1, kErrorInvalidHandle},
+                      FailureCase{"install: creation refused", InstallService,
+                                  1, ScCall::kCreate, 1, kAccessDenied}));
+
+TEST_F(ServiceControlTest, AMissingServiceGivesTheOpeningError) {
+  EXPECT_EQ(StartServiceAndWait(), kDoesNotExist);
+  EXPECT_EQ(StopServiceAndWait(), kDoesNotExist);
+  EXPECT_EQ(UninstallService(), kDoesNotExist);
+  EXPECT_EQ(QueryServiceState(), 0u);
+}
+
+TEST_F(ServiceControlTest, TheManagerFailureIsAlwaysSix) {
+  Installed(1);
+  scm().Fail(ScCall::kOpenManager, kAccessDenied);
+  EXPECT_EQ(StartServiceAndWait(), kErrorInvalidHandle);
+  EXPECT_EQ(StopServiceAndWait(), kErrorInvalidHandle);
+  EXPECT_EQ(UninstallService(), kErrorInvalidHandle);
+  EXPECT_EQ(InstallService(), kErrorInvalidHandle);
+}
+
+TEST_F(ServiceControlTest, UninstallDeletesAStoppedService) {
+  Installed(1);
+  EXPECT_EQ(UninstallService(), 0u);
+  EXPECT_FALSE(scm().Has(kName));
+}
+
+TEST_F(ServiceControlTest, UninstallStopsARunningServiceFirst) {
+  fakes::FakeService& service = Installed(4);
+  service.stateAfterStop = 3;
+  // The uninstall's check, the stop's check, then the polls.
+  service.upcomingStates = {4, 4, 3, 1};
+  EXPECT_EQ(UninstallService(), 0u);
+  EXPECT_FALSE(scm().Has(kName));
+  EXPECT_EQ(system().sleeps, std::vector<std::uint32_t>{1000});
+}
+
+TEST_F(ServiceControlTest, UninstallKeepsAServiceThatWontStop) {
+  fakes::FakeService& service = Installed(4);
+  service.stateAfterStop = 3;
+  EXPECT_EQ(UninstallService(), kWaitTimeout);
+  ASSERT_TRUE(scm().Has(kName));
+  EXPECT_EQ(system().sleeps.size(), 29u);
+}
+
+TEST_F(ServiceControlTest, UninstallOfAServiceInTransitionReturnsTheRefusal) {
+  Installed(3);  // stopping: it takes no control, not even an interrogation
+  EXPECT_EQ(UninstallService(), kCannotAcceptControl);
+  EXPECT_TRUE(scm().Has(kName));
+}
+
+TEST_F(ServiceControlTest, InstallRegistersTheWholeSettings) {
+  std::wcscpy(ServiceSettings.displayName, L"QUENTAR Agent Monitor");
+  std::wcscpy(ServiceSettings.description, L"Watches the agent");
+  ASSERT_EQ(InstallService(), 0u);
+
+  ASSERT_TRUE(scm().Has(kName));
+  const fakes::FakeService& service = scm().services.at(kName);
+  EXPECT_EQ(service.displayName, L"QUENTAR Agent Monitor");
+  EXPECT_EQ(service.desiredAccess, 0xF01FFu);
+  EXPECT_EQ(service.serviceType, 16u);
+  EXPECT_EQ(service.startType, 2u);
+  EXPECT_EQ(service.errorControl, 1u);
+  EXPECT_EQ(service.binaryPathName, L"C:\\QUENTAR\\didurozir.exe");
+  EXPECT_FALSE(service.loadOrderGroupNull);
+  EXPECT_EQ(service.loadOrderGroup, L"");
+  EXPECT_FALSE(service.dependenciesNull);
+  EXPECT_EQ(service.dependencies, L"");
+  EXPECT_TRUE(service.serviceStartNameNull);  // LocalSystem
+  EXPECT_TRUE(service.passwordNull);
+  EXPECT_TRUE(service.descriptionSet);
+  EXPECT_EQ(service.description, L"Watches the agent");
+
+  // It comes back by itself when its process dies.
+  ASSERT_TRUE(service.failureActionsSet);
+  EXPECT_EQ(service.resetPeriod, 86400u);
+  ASSERT_EQ(service.failureActions.size(), 3u);
+  const std::uint32_t delays[] = {5000, 30000, 60000};
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(service.failureActions[i].type, 1u);
+    EXPECT_EQ(service.failureActions[i].delay, delays[i]);
+  }
+
+  ASSERT_EQ(scm().handles.size(), 2u);
+  EXPECT_EQ(scm().handles[0].access, 2u);  // create-service right only
+}
+
+TEST_F(ServiceControlTest, InstallQuotesAPathWithASpace) {
+  system().moduleFileName = L"C:\\Program Files\\QUENTAR\\didurozir.exe";
+  settingsInitialized = 0;
+  const CServiceManager manager;
+  ASSERT_EQ(InstallService(), 0u);
+  EXPECT_EQ(scm().services.begin()->second.binaryPathName,
+            L"\"C:\\Program Files\\QUENTAR\\didurozir.exe\"");
+}
+
+TEST_F(ServiceControlTest, InstallOfAnExistingServiceLeavesItAlone) {
+  fakes::FakeService& existing = Installed(4);
+  EXPECT_EQ(InstallService(), kServiceExists);
+  EXPECT_FALSE(existing.descriptionSet);
+  EXPECT_FALSE(existing.failureActionsSet);
+  EXPECT_EQ(scm().calls[ScCall::kSetDescription], 0);
+  EXPECT_EQ(scm().calls[ScCall::kSetFailureActions], 0);
+}
+
+TEST_F(ServiceControlTest, InstallSucceedsWhenTheExtrasAreRefused) {
+  scm().Fail(ScCall::kSetDescription, kAccessDenied);
+  scm().Fail(ScCall::kSetFailureActions, kAccessDenied);
+  EXPECT_EQ(InstallService(), 0u);
+  EXPECT_TRUE(scm().Has(kName));
+}
+
+}  // namespace

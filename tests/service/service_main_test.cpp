@@ -1,0 +1,224 @@
+#include <string>
+#include <vector>
+
+#include "service_fixture.h"
+
+namespace {
+
+using States = std::vector<std::uint32_t>;
+
+class ServiceMainTest : public ServiceFixture {
+ protected:
+  // The states and accepted controls of every report, accepted or not.
+  static States AllStates() {
+    States states;
+    for (const auto& report : fakes::ServiceRuntime().reports) {
+      states.push_back(report.status.currentState);
+    }
+    return states;
+  }
+  static States AllControlsAccepted() {
+    States accepted;
+    for (const auto& report : fakes::ServiceRuntime().reports) {
+      accepted.push_back(report.status.controlsAccepted);
+    }
+    return accepted;
+  }
+};
+
+// The start: report a, then c and e with whatever the state query gives,
+// then the monitor, then running; controlsAccepted 0, 1, 3, 3.
+struct StartCase {
+  const char* what;
+  bool installed;
+  States upcomingStates;  // what the interrogations at c and e find
+  States reported;        // states of reports a, c, e and g
+  States accepted;        // the platform accepted a, c, e, g
+};
+
+class StartSequenceTest : public ServiceMainTest,
+                          public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(StartSequenceTest, ReportsItsWayToRunning) {
+  const StartCase& c = GetParam();
+  if (c.installed) {
+    scm().AddService(kName, 1).upcomingStates.assign(c.upcomingStates.begin(),
+                                                     c.upcomingStates.end());
+  }
+  system().sleepBudget = 0;  // ends the wait loop at its first sleep
+
+  EXPECT_EQ(ServiceMain(0, nullptr), 0u);
+
+  ASSERT_EQ(runtime().reports.size(), 4u);
+  EXPECT_EQ(AllStates(), c.reported) << c.what;
+  EXPECT_EQ(AllControlsAccepted(), (States{0, 1, 3, 3}));
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(runtime().reports[i].accepted, c.accepted[i] != 0) << i;
+    EXPECT_EQ(runtime().reports[i].status.serviceType, 16u);
+    EXPECT_EQ(runtime().reports[i].status.win32ExitCode, 0u);
+    EXPECT_EQ(runtime().reports[i].status.checkPoint, 0u);
+    EXPECT_EQ(runtime().reports[i].status.waitHint, 0u);
+  }
+  EXPECT_EQ(stub::Monitor().starts, 1);
+  EXPECT_EQ(stub::Monitor().reportsBeforeStart, 3u);  // after e, before g
+  EXPECT_EQ(stub::Monitor().loads, 1);
+  EXPECT_EQ(stub::Monitor().registrationsBeforeLoad, 0);
+  EXPECT_EQ(runtime().registeredName, L"didurozir");
+  EXPECT_EQ(ServiceSettings.controlsAccepted.load(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Queries, StartSequenceTest,
+    ::testing::Values(
+        // Start pending takes no interrogation: the query gives 0, which the
+        // platform refuses to hear.
+        StartCase{"state unknown", true, {}, {2, 0, 0, 4}, {1, 0, 0, 1}},
+        StartCase{"not installed", false, {}, {2, 0, 0, 4}, {1, 0, 0, 1}},
+        StartCase{"state known", true, {4, 4}, {2, 4, 4, 4}, {1, 1, 1, 1}},
+        StartCase{
+            "paused meanwhile", true, {4, 7}, {2, 4, 7, 4}, {1, 1, 1, 1}}));
+
+TEST_F(ServiceMainTest, RestrictsDllLoadingFirst) {
+  runtime().failRegistration = true;
+  ServiceMain(0, nullptr);
+  EXPECT_EQ(system().dllSearchRestrictions, 1);
+}
+
+TEST_F(ServiceMainTest, AFailedRegistrationEndsWithoutReportOrMonitor) {
+  scm().AddService(kName, 2);
+  runtime().failRegistration = true;
+  EXPECT_EQ(ServiceMain(0, nullptr), 0u);
+  EXPECT_TRUE(runtime().reports.empty());
+  EXPECT_EQ(stub::Monitor().starts, 0);
+  EXPECT_TRUE(system().sleeps.empty());
+  EXPECT_EQ(ServiceSettings.statusHandle.load(), nullptr);
+}
+
+TEST_F(ServiceMainTest, ReturnsOnceStoppedAndSleepsLongerWhenPaused) {
+  scm().AddService(kName, 1);
+  system().onSleep = [] {
+    const std::size_t n = fakes::System().sleeps.size();
+    if (n == 1) fakes::ServiceRuntime().SendControl(kControlPause);
+    if (n == 3) fakes::ServiceRuntime().SendControl(kControlContinue);
+    if (n == 4) fakes::ServiceRuntime().SendControl(kControlStop);
+  };
+  EXPECT_EQ(ServiceMain(0, nullptr), 0u);
+  EXPECT_EQ(system().sleeps, (States{500, 1000, 1000, 500}));
+  EXPECT_EQ(runtime().AcceptedStates(), (States{2, 4, 6, 7, 5, 4, 3, 1}));
+  EXPECT_EQ(stub::Monitor().starts, 2);
+  EXPECT_EQ(stub::Monitor().stopRequests, 2);
+}
+
+TEST_F(ServiceMainTest, KeepsWaitingWhileTheStateIsUnknown) {
+  // Not installed: every query gives 0, neither stopped nor paused.
+  system().sleepBudget = 5;
+  EXPECT_EQ(ServiceMain(0, nullptr), 0u);
+  EXPECT_EQ(system().sleeps, States(5, 500));
+}
+
+TEST_F(ServiceMainTest, AMonitorThatCantStartStopsTheService) {
+  scm().AddService(kName, 1);
+  stub::Monitor().failStart = true;
+  EXPECT_EQ(ServiceMain(0, nullptr), 0u);
+  ASSERT_FALSE(runtime().reports.empty());
+  const auto& last = runtime().reports.back();
+  EXPECT_EQ(last.status.currentState, kServiceStopped);
+  EXPECT_NE(last.status.win32ExitCode, 0u);
+  EXPECT_TRUE(system().sleeps.empty());
+}
+
+// In a console: nothing registered, every report refused, the monitor runs,
+// and the loop only chooses its sleep by the installed service's state.
+struct ConsoleCase {
+  const char* what;
+  bool installed;
+  std::uint32_t state;
+  std::uint32_t sleep;
+};
+
+class ConsoleModeTest : public ServiceMainTest,
+                        public ::testing::WithParamInterface<ConsoleCase> {};
+
+TEST_P(ConsoleModeTest, RunsUnregisteredAndNeverLeavesTheLoop) {
+  const ConsoleCase& c = GetParam();
+  if (c.installed) scm().AddService(kName, c.state);
+  system().hasConsole = true;
+  system().sleepBudget = 4;
+
+  EXPECT_EQ(ServiceMain(0, nullptr), 0u);
+
+  EXPECT_EQ(runtime().registrations, 0);
+  EXPECT_EQ(runtime().AcceptedStates(), States{});
+  EXPECT_EQ(runtime().reports.size(), 4u);
+  EXPECT_EQ(stub::Monitor().starts, 1);
+  EXPECT_EQ(stub::Monitor().loads, 1);
+  // Ended only by the sleep budget: a stopped service does not end it.
+  EXPECT_EQ(system().sleeps, States(4, c.sleep)) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(States, ConsoleModeTest,
+                         ::testing::Values(ConsoleCase{"paused", true, 7, 1000},
+                                           ConsoleCase{"running", true, 4, 500},
+                                           ConsoleCase{"stopped", true, 1, 500},
+                                           ConsoleCase{"not installed", false,
+                                                       1, 500}));
+
+// The handler: pending state, the monitor, final state; nothing else.
+struct ControlCase {
+  const char* what;
+  std::uint32_t control;
+  States reported;
+  int stopRequests;
+  int starts;
+};
+
+class HandlerTest : public ServiceMainTest,
+                    public ::testing::WithParamInterface<ControlCase> {
+ protected:
+  void SetUp() override {
+    ServiceMainTest::SetUp();
+    ServiceSettings.statusHandle = platform::RegisterServiceControlHandler(
+        kName, ServiceCtrlHandler, nullptr);
+    ServiceSettings.controlsAccepted = 3;
+  }
+};
+
+TEST_P(HandlerTest, ReportsAndTellsTheMonitor) {
+  const ControlCase& c = GetParam();
+  EXPECT_EQ(ServiceCtrlHandler(c.control, 0, nullptr, nullptr), 0u);
+  EXPECT_EQ(AllStates(), c.reported) << c.what;
+  for (const auto& report : runtime().reports) {
+    EXPECT_TRUE(report.accepted);
+    EXPECT_EQ(report.status.controlsAccepted, 3u);
+  }
+  EXPECT_EQ(stub::Monitor().stopRequests, c.stopRequests);
+  EXPECT_EQ(stub::Monitor().starts, c.starts);
+  EXPECT_EQ(system().dllSearchRestrictions, 1);
+  EXPECT_TRUE(system().sleeps.empty());  // never waits
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Controls, HandlerTest,
+    ::testing::Values(ControlCase{"stop", 1, {3, 1}, 1, 0},
+                      ControlCase{"pause", 2, {6, 7}, 1, 0},
+                      ControlCase{"continue", 3, {5, 4}, 0, 1},
+                      ControlCase{"interrogate", 4, {}, 0, 0},
+                      ControlCase{"shutdown", 5, {}, 0, 0},
+                      ControlCase{"parameter change", 6, {}, 0, 0},
+                      ControlCase{"user defined", 200, {}, 0, 0}));
+
+TEST_F(HandlerTest, StaysPausedWhenTheMonitorCantRestart) {
+  stub::Monitor().failStart = true;
+  EXPECT_EQ(ServiceCtrlHandler(kControlContinue, 0, nullptr, nullptr), 0u);
+  EXPECT_EQ(AllStates(), (States{5, 7}));
+}
+
+TEST_F(HandlerTest, PauseThenContinueResumesSupervision) {
+  ServiceCtrlHandler(kControlPause, 0, nullptr, nullptr);
+  ServiceCtrlHandler(kControlContinue, 0, nullptr, nullptr);
+  EXPECT_EQ(AllStates(), (States{6, 7, 5, 4}));
+  EXPECT_EQ(stub::Monitor().stopRequests, 1);
+  EXPECT_EQ(stub::Monitor().starts, 1);
+}
+
+}  // namespace
