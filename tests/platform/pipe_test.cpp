@@ -20,38 +20,13 @@ std::string ReadAll(const char* command) {
   return out;
 }
 
-// A command that writes fixtures::ListingLines(): print_listing.exe with
-// CR LF line ends on Windows, the shell's printf with LF natively.
-std::string ListingCommand() {
-#ifdef _WIN32
-  std::string path = DIDUROZIR_PRINT_LISTING;
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return "\"" + path + "\"";
-#else
-  std::string format;
-  for (const std::string& line : fixtures::ListingLines()) {
-    for (const char c : line) {
-      if (c == '\0') {
-        format += "\\000";
-      } else {
-        format += c;
-      }
-    }
-    format += "\\n";
-  }
-  return "printf '" + format + "'";
-#endif
-}
-
 TEST(ReadPipe, ReadsTheWholeOutputAsLineFeeds) {
   EXPECT_EQ(ReadAll("echo one&& echo two"), "one\ntwo\n");
 }
 
 TEST(ReadPipe, ReadsAtMostCountMinusOneBytesAndStopsAfterALineFeed) {
   platform::ScopedReadPipe pipe(
-      platform::OpenReadPipe(ListingCommand().c_str()));
+      platform::OpenReadPipe(fixtures::ListingCommand().c_str()));
   ASSERT_TRUE(pipe.IsValid());
   std::vector<std::string> pieces;
   char buffer[1024];
