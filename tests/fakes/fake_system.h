@@ -24,6 +24,7 @@ struct SystemFake {
   std::map<std::uint32_t, std::wstring> messages = {
       {6, L"The handle is invalid.\r\n"},
       {258, L"The wait operation timed out.\r\n"},
+      {1056, L"An instance of the service is already running.\r\n"},
       {1060,
        L"The specified service does not exist as an installed "
        L"service.\r\n"},

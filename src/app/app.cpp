@@ -1,0 +1,172 @@
+#include "app/app.h"
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "platform/service_runtime.h"
+#include "platform/system.h"
+#include "platform/text.h"
+#include "service/service.h"
+
+namespace {
+
+constexpr const wchar_t* kServiceName = L"didurozir";
+constexpr const wchar_t* kDisplayName = L"QUENTAR Agent Monitor";
+constexpr const wchar_t* kDescription = L"QUENTAR Agent Monitor";
+
+// UTF-8, whatever the compiler's execution character set.
+constexpr const char* kHelpText[] = {
+    // "-help, -?: 해당 도움말을 보여준다.\n\n"
+    "-help, -?: \xed\x95\xb4\xeb\x8b\xb9 \xeb\x8f\x84\xec\x9b\x80\xeb\xa7\x90"
+    "\xec\x9d\x84 \xeb\xb3\xb4\xec\x97\xac\xec\xa4\x80\xeb\x8b\xa4.\n\n",
+    // "-install: 서비스를 인스톨할 때 사용한다.\n"
+    "-install: \xec\x84\x9c\xeb\xb9\x84\xec\x8a\xa4\xeb\xa5\xbc \xec\x9d\xb8"
+    "\xec\x8a\xa4\xed\x86\xa8\xed\x95\xa0 \xeb\x95\x8c \xec\x82\xac\xec\x9a"
+    "\xa9\xed\x95\x9c\xeb\x8b\xa4.\n",
+    // "-uninstall: 서비스를 언인톨할 때 사용한다. \n"
+    "-uninstall: \xec\x84\x9c\xeb\xb9\x84\xec\x8a\xa4\xeb\xa5\xbc \xec\x96"
+    "\xb8\xec\x9d\xb8\xed\x86\xa8\xed\x95\xa0 \xeb\x95\x8c \xec\x82\xac\xec"
+    "\x9a\xa9\xed\x95\x9c\xeb\x8b\xa4. \n",
+    // "-start: 서비스를 시작 시킨다. \n"
+    "-start: \xec\x84\x9c\xeb\xb9\x84\xec\x8a\xa4\xeb\xa5\xbc \xec\x8b\x9c"
+    "\xec\x9e\x91 \xec\x8b\x9c\xed\x82\xa8\xeb\x8b\xa4. \n",
+    // "-stop: 서비스를 중지 시킨다. \n"
+    "-stop: \xec\x84\x9c\xeb\xb9\x84\xec\x8a\xa4\xeb\xa5\xbc \xec\xa4\x91"
+    "\xec\xa7\x80 \xec\x8b\x9c\xed\x82\xa8\xeb\x8b\xa4. \n",
+};
+
+// The switches that select an operation, by the mode they select.
+struct Switch {
+  const wchar_t* name;
+  std::uint32_t runMode;
+};
+constexpr Switch kSwitches[] = {
+    {L"uninstall", kRunModeUninstall},
+    {L"install", kRunModeInstall},
+    {L"stop", kRunModeStop},
+    {L"start", kRunModeStart},
+    {L"consoleStart", kRunModeConsoleStart},
+};
+
+// The management operations and the word their report begins with.
+struct Operation {
+  std::uint32_t runMode;
+  std::uint32_t (*run)();
+  const char* report;
+};
+constexpr Operation kOperations[] = {
+    {kRunModeUninstall, UninstallService, "Uninstall"},
+    {kRunModeInstall, InstallService, "Install"},
+    {kRunModeStop, StopServiceAndWait, "Stop"},
+    {kRunModeStart, StartServiceAndWait, "Start"},
+};
+
+std::string Narrow(const wchar_t* text) {
+  return platform::WideToAnsi(text, std::wcslen(text),
+                              platform::CodePage::kActive);
+}
+
+wchar_t AsciiLower(wchar_t c) {
+  return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+// Only ASCII letters are folded: the switch names are ASCII.
+bool EqualIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
+  for (; *a != L'\0' && *b != L'\0'; ++a, ++b) {
+    if (AsciiLower(*a) != AsciiLower(*b)) return false;
+  }
+  return *a == *b;
+}
+
+template <std::size_t N>
+void StoreText(wchar_t (&field)[N], const wchar_t* text) {
+  std::wcsncpy(field, text, N - 1);
+  field[N - 1] = L'\0';
+}
+
+void PrintHelp() {
+  for (const char* text : kHelpText) std::fputs(text, stdout);
+}
+
+void PrintInvalid(const wchar_t* argument) {
+  std::printf("Invalid Value: %s\n", Narrow(argument).c_str());
+}
+
+enum class Parse { kRun, kEnd };
+
+// Lowers runMode for each switch; kEnd, after printing why, when the run must
+// end before any operation.
+Parse ParseSwitches(int argumentCount, wchar_t** arguments) {
+  for (int i = 1; i < argumentCount; ++i) {
+    const wchar_t* argument = arguments[i];
+    if (argument[0] != L'-' && argument[0] != L'/') {
+      PrintInvalid(argument);
+      return Parse::kEnd;
+    }
+    const wchar_t* name = argument + 1;
+    if (*name == L'\0') {
+      PrintInvalid(argument);
+      return Parse::kEnd;
+    }
+    if (EqualIgnoringAsciiCase(name, L"help") ||
+        EqualIgnoringAsciiCase(name, L"?")) {
+      PrintHelp();
+      return Parse::kEnd;
+    }
+    const Switch* selected = nullptr;
+    for (const Switch& candidate : kSwitches) {
+      if (EqualIgnoringAsciiCase(name, candidate.name)) selected = &candidate;
+    }
+    if (selected == nullptr) {
+      PrintInvalid(argument);
+      return Parse::kEnd;
+    }
+    if (ServiceSettings.runMode > selected->runMode) {
+      ServiceSettings.runMode = selected->runMode;
+    }
+  }
+  return Parse::kRun;
+}
+
+void RunAndReport(const Operation& operation) {
+  const std::uint32_t result = operation.run();
+  const std::string name = Narrow(ServiceSettings.serviceName);
+  std::printf("%s: [%s] %s\n", operation.report, name.c_str(),
+              result == 0 ? "Success" : SystemErrorText(result));
+}
+
+std::uint32_t Dispatch() {
+  return platform::StartServiceDispatcher(ServiceSettings.serviceName,
+                                          ServiceMain)
+             ? 0
+             : kExitRefused;
+}
+
+}  // namespace
+
+std::uint32_t RunEntryPoint(int argumentCount, wchar_t** arguments) {
+  platform::RestrictDllSearchToSystemDirectory();
+  const CServiceManager manager;
+  const CServiceUtility utility;
+  StoreText(ServiceSettings.serviceName, kServiceName);
+  StoreText(ServiceSettings.displayName, kDisplayName);
+  StoreText(ServiceSettings.description, kDescription);
+
+  const Parse parse = ParseSwitches(argumentCount, arguments);
+  std::fflush(stdout);
+  if (parse == Parse::kEnd) return kExitRefused;
+
+  for (const Operation& operation : kOperations) {
+    if (operation.runMode == ServiceSettings.runMode) {
+      RunAndReport(operation);
+      std::fflush(stdout);
+      return 0;
+    }
+  }
+  if (ServiceSettings.runMode == kRunModeConsoleStart &&
+      platform::HasConsoleWindow()) {
+    return ServiceMain(static_cast<std::uint32_t>(argumentCount), arguments);
+  }
+  return Dispatch();
+}
