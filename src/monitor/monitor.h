@@ -30,12 +30,16 @@ void StartMonitor();
 // If a monitor thread exists: sets stopRequested and interrupts the thread,
 // without waiting for it.
 void RequestMonitorStop();
-// The monitor thread's body: the supervision cycle until told to stop.
+// The monitor thread's body: the supervision cycle until told to stop. Ends by
+// returning or by the boost::thread_interrupted of an interrupted sleep; any
+// other failure only cuts the current cycle short.
 void RunMonitor();
 
 // True when a running process has exactly this image name (case-sensitive).
+// False when the process list can't be read, or once stopRequested is set.
 bool IsImageRunning(const std::wstring& imageName);
-// "taskkill /F /pid " followed by `pid`.
+// "taskkill /F /pid " followed by `pid` unchanged; the caller makes sure it is
+// a plain decimal PID.
 std::string MakeKillCommand(const std::string& pid);
 
 #endif  // DIDUROZIR_MONITOR_MONITOR_H_

@@ -1,0 +1,144 @@
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "monitor/monitor.h"
+#include "netstat/netstat.h"
+#include "platform/command.h"
+#include "platform/process_list.h"
+#include "platform/thread.h"
+#include "ports/ports.h"
+
+namespace {
+
+constexpr wchar_t kAgentImageName[] = L"riduvuruz.exe";
+
+constexpr std::chrono::milliseconds kCyclePause(10000);
+constexpr std::chrono::milliseconds kAfterKillPause(1000);
+constexpr std::chrono::milliseconds kStillAlivePause(10000);
+
+bool SameImageName(const platform::ProcessEntry& entry,
+                   const std::wstring& name) {
+  const wchar_t* begin = entry.imageName;
+  const wchar_t* end =
+      std::find(begin, begin + platform::kImageNameUnits, L'\0');
+  return name.compare(0, name.size(), begin,
+                      static_cast<std::size_t>(end - begin)) == 0;
+}
+
+// Walks a fresh snapshot until `matches` accepts an entry. A stop request seen
+// after any step ends the walk as if nothing matched, and so does a snapshot
+// that can't be taken or read.
+template <typename Matches>
+bool FindProcess(Matches matches) {
+  const platform::ScopedProcessSnapshot snapshot(
+      platform::OpenProcessSnapshot());
+  if (!snapshot.IsValid()) return false;
+  platform::ProcessEntry entry;
+  if (!platform::FirstProcess(snapshot.Get(), &entry)) return false;
+  for (;;) {
+    if (stopRequested) return false;
+    if (matches(entry)) return true;
+    if (!platform::NextProcess(snapshot.Get(), &entry)) return false;
+  }
+}
+
+// A PID worth a command: 1 to 10 ASCII digits whose value fits 32 bits and is
+// not 0 (the PID of sockets in TIME_WAIT, not a process). Anything else would
+// reach the command processor as text it interprets.
+bool ParseKillablePid(const std::string& text, std::uint32_t* pid) {
+  if (text.empty() || text.size() > 10) return false;
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (value == 0 || value > UINT32_MAX) return false;
+  *pid = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+bool IsPidRunning(std::uint32_t pid) {
+  return FindProcess(
+      [pid](const platform::ProcessEntry& entry) { return entry.pid == pid; });
+}
+
+// Runs the command synchronously, then echoes it. Neither the command's
+// outcome nor a failing console is looked at.
+void RunAndEcho(const std::string& command) {
+  platform::RunCommand(command.c_str());
+  std::fputs("command : ", stdout);
+  std::fputs(command.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+// The PIDs that hold one of the agent's ports now.
+PidSet FindPortHolders() {
+  PortSet ports = MakeDefaultPorts();
+  AddServerConfPorts(ports, AgentLocation.configDirectory);
+  CNetstat table;
+  table.Capture();
+  if (table.TrimToFirstTcp()) table.BuildIndex();
+  return table.FindPids(ports);
+}
+
+// Frees the agent's ports and starts the agent again.
+void RecoverAgent() {
+  std::vector<std::uint32_t> killed;
+  for (const std::string& text : FindPortHolders()) {
+    std::uint32_t pid = 0;
+    if (!ParseKillablePid(text, &pid)) continue;
+    RunAndEcho(MakeKillCommand(text));
+    killed.push_back(pid);
+  }
+  if (!killed.empty()) {
+    platform::InterruptibleSleep(kAfterKillPause);
+    // A process still alive gets one more pause to let go of its ports.
+    for (const std::uint32_t pid : killed) {
+      if (IsPidRunning(pid)) platform::InterruptibleSleep(kStillAlivePause);
+    }
+  }
+  RunAndEcho(AgentLocation.imagePath + " -start");
+}
+
+// One supervision cycle without its closing pause; false when a stop request
+// was seen instead of a missing agent.
+bool SuperviseOnce(const std::wstring& imageName) {
+  if (IsImageRunning(imageName)) return true;
+  if (stopRequested) return false;
+  RecoverAgent();
+  return true;
+}
+
+}  // namespace
+
+bool IsImageRunning(const std::wstring& imageName) {
+  return FindProcess([&imageName](const platform::ProcessEntry& entry) {
+    return SameImageName(entry, imageName);
+  });
+}
+
+std::string MakeKillCommand(const std::string& pid) {
+  return "taskkill /F /pid " + pid;
+}
+
+void RunMonitor() {
+  std::wstring imageName;
+  for (;;) {
+    if (stopRequested) return;
+    try {
+      if (imageName.empty()) imageName = kAgentImageName;
+      if (!SuperviseOnce(imageName)) return;
+    } catch (const boost::thread_interrupted&) {
+      throw;
+    } catch (...) {
+      // Supervision must outlive any one failed cycle (memory exhaustion, in
+      // practice); the next cycle starts from scratch.
+    }
+    platform::InterruptibleSleep(kCyclePause);
+  }
+}

@@ -1,0 +1,33 @@
+#include <windows.h>
+
+#include "platform/registry.h"
+
+namespace platform {
+namespace {
+
+// A key is its HKEY, which is never null once opened.
+HKEY ToHandle(RegistryKey* key) { return reinterpret_cast<HKEY>(key); }
+
+}  // namespace
+
+RegistryKey* OpenMachineKey(const wchar_t* subKey) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ, &key) !=
+      ERROR_SUCCESS) {
+    return nullptr;
+  }
+  return reinterpret_cast<RegistryKey*>(key);
+}
+
+bool ReadKeyValue(RegistryKey* key, const wchar_t* name, wchar_t* buffer,
+                  std::size_t units) {
+  if (units > MAXDWORD / sizeof(wchar_t)) return false;
+  DWORD size = static_cast<DWORD>(units * sizeof(wchar_t));
+  return RegQueryValueExW(ToHandle(key), name, nullptr, nullptr,
+                          reinterpret_cast<BYTE*>(buffer),
+                          &size) == ERROR_SUCCESS;
+}
+
+void CloseKey(RegistryKey* key) { RegCloseKey(ToHandle(key)); }
+
+}  // namespace platform

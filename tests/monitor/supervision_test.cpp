@@ -1,0 +1,477 @@
+// One supervision cycle at a time, run on the test thread: the emulated sleep
+// ends RunMonitor with the interruption a stop would deliver.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <initializer_list>
+#include <new>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fakes/fake_command.h"
+#include "fakes/fake_file.h"
+#include "fakes/fake_pipe.h"
+#include "fakes/fake_process_list.h"
+#include "fakes/fake_thread.h"
+#include "monitor/monitor.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+using Sleeps = std::vector<long long>;
+
+const char kImagePath[] = "C:\\Agent\\riduvuruz.exe";
+const char kStart[] = "C:\\Agent\\riduvuruz.exe -start";
+const fakes::FakeProcess kAgent{L"riduvuruz.exe", 500};
+const fakes::FakeProcess kSystem{L"System", 4};
+
+// A netstat -ano listing with one listening row per (port, PID text).
+std::string Listing(
+    std::initializer_list<std::pair<std::string, std::string>> rows) {
+  std::string text =
+      "\nActive Connections\n\n  Proto  Local Address          Foreign "
+      "Address        State           PID\n";
+  for (const auto& row : rows) {
+    text += "  TCP    0.0.0.0:" + row.first +
+            "           0.0.0.0:0              LISTENING       " + row.second +
+            "\n";
+  }
+  return text;
+}
+
+std::string Echo(const std::string& command) {
+  return "command : " + command + "\n";
+}
+
+std::string Kill(const std::string& pid) { return "taskkill /F /pid " + pid; }
+
+// What the stop handling does to a running monitor thread: the flag, then an
+// interruption that the thread's next sleep delivers.
+void RequestStopOnThisThread() {
+  stopRequested = true;
+  fakes::Thread().interruptionPending = true;
+}
+
+class SupervisionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fakes::Pipe().Reset();
+    fakes::File().Reset();
+    fakes::ProcessList().Reset();
+    fakes::Command().Reset();
+    fakes::Thread().Reset();
+    AgentLocation.imagePath = kImagePath;
+    AgentLocation.configDirectory.clear();
+    stopRequested = false;
+  }
+
+  void TearDown() override {
+    EXPECT_EQ(fakes::ProcessList().opened, fakes::ProcessList().closed);
+    EXPECT_EQ(fakes::Pipe().opened, fakes::Pipe().closed);
+    stopRequested = false;
+  }
+
+  // Processes that a kill command ends, unless they are in `survivors`.
+  void KillEndsProcesses(std::set<std::uint32_t> survivors = {}) {
+    fakes::Command().onRun = [survivors](const std::string& command) {
+      const std::string prefix = "taskkill /F /pid ";
+      if (command.compare(0, prefix.size(), prefix) != 0) return;
+      const std::uint32_t pid =
+          static_cast<std::uint32_t>(std::stoul(command.substr(prefix.size())));
+      if (survivors.count(pid) != 0) return;
+      auto& processes = fakes::ProcessList().processes;
+      processes.erase(std::remove_if(processes.begin(), processes.end(),
+                                     [pid](const fakes::FakeProcess& p) {
+                                       return p.pid == pid;
+                                     }),
+                      processes.end());
+    };
+  }
+
+  // Runs RunMonitor until sleep number `sleep` (counted from 1) is
+  // interrupted, or until it returns; true when interrupted.
+  bool RunUntilSleep(int sleep) {
+    if (sleep > 0) fakes::Thread().interruptAtSleep = sleep;
+    ::testing::internal::CaptureStdout();
+    bool interrupted = false;
+    try {
+      RunMonitor();
+    } catch (const boost::thread_interrupted&) {
+      interrupted = true;
+    } catch (...) {
+      ADD_FAILURE() << "RunMonitor let an exception other than the "
+                       "interruption out";
+    }
+    output_ = ::testing::internal::GetCapturedStdout();
+    return interrupted;
+  }
+
+  Strings Commands() const { return fakes::Command().commands; }
+  Sleeps SleepsTaken() const { return fakes::Thread().sleeps; }
+
+  std::string output_;
+};
+
+TEST(MakeKillCommand, AppendsThePidUnchanged) {
+  EXPECT_EQ(MakeKillCommand("884"), "taskkill /F /pid 884");
+  EXPECT_EQ(MakeKillCommand(""), "taskkill /F /pid ");
+}
+
+TEST_F(SupervisionTest, RunningAgentCostsOneWalkAndOneSleepPerCycle) {
+  fakes::ProcessList().processes = {kSystem, kAgent};
+  fakes::Pipe().output = Listing({{"4033", "884"}});
+
+  EXPECT_TRUE(RunUntilSleep(3));
+
+  EXPECT_EQ(fakes::ProcessList().opened, 3);
+  EXPECT_EQ(SleepsTaken(), (Sleeps{10000, 10000, 10000}));
+  EXPECT_TRUE(Commands().empty());
+  EXPECT_TRUE(fakes::Pipe().commands.empty());
+  EXPECT_EQ(output_, "");
+}
+
+TEST_F(SupervisionTest, MissingAgentWithoutPortHoldersIsStartedAtOnce) {
+  fakes::ProcessList().processes = {kSystem};
+  fakes::Pipe().output = Listing({{"80", "884"}, {"40330", "885"}});
+
+  EXPECT_TRUE(RunUntilSleep(1));
+
+  EXPECT_EQ(fakes::Pipe().commands, Strings{"netstat -ano"});
+  EXPECT_EQ(Commands(), Strings{kStart});
+  EXPECT_EQ(SleepsTaken(), Sleeps{10000});
+  EXPECT_EQ(output_, Echo(kStart));
+}
+
+TEST_F(SupervisionTest, UnreadableListingStillStartsTheAgent) {
+  fakes::Pipe().failOpen = true;
+
+  EXPECT_TRUE(RunUntilSleep(1));
+
+  EXPECT_EQ(Commands(), Strings{kStart});
+  EXPECT_EQ(SleepsTaken(), Sleeps{10000});
+}
+
+TEST_F(SupervisionTest, KillsHoldersInByteOrderEachEchoedAfterItEnded) {
+  fakes::ProcessList().processes = {kSystem, {L"a.exe", 1200}, {L"b.exe", 344}};
+  fakes::Pipe().output =
+      Listing({{"4044", "344"}, {"4033", "1200"}, {"36039", "1200"}});
+  KillEndsProcesses();
+  const auto kill = fakes::Command().onRun;
+  // The command's own output, with text that would derail a format string.
+  fakes::Command().onRun = [kill](const std::string& command) {
+    std::fputs(("<%s%n ran " + command + ">\n").c_str(), stdout);
+    kill(command);
+  };
+
+  EXPECT_TRUE(RunUntilSleep(2));
+
+  EXPECT_EQ(Commands(), (Strings{Kill("1200"), Kill("344"), kStart}));
+  EXPECT_EQ(output_, "<%s%n ran " + Kill("1200") + ">\n" + Echo(Kill("1200")) +
+                         "<%s%n ran " + Kill("344") + ">\n" +
+                         Echo(Kill("344")) + "<%s%n ran " + kStart + ">\n" +
+                         Echo(kStart));
+  EXPECT_EQ(SleepsTaken(), (Sleeps{1000, 10000}));
+  // The image test and one liveness check per killed PID.
+  EXPECT_EQ(fakes::ProcessList().opened, 3);
+}
+
+TEST_F(SupervisionTest, EachPidStillAliveCostsOneLongSleep) {
+  const struct {
+    std::set<std::uint32_t> survivors;
+    Sleeps sleeps;
+  } cases[] = {
+      {{}, {1000, 10000}},
+      {{344}, {1000, 10000, 10000}},
+      {{344, 1200}, {1000, 10000, 10000, 10000}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.survivors.size());
+    SetUp();
+    fakes::ProcessList().processes = {{L"a.exe", 1200}, {L"b.exe", 344}};
+    fakes::Pipe().output = Listing({{"4033", "1200"}, {"4044", "344"}});
+    KillEndsProcesses(c.survivors);
+
+    EXPECT_TRUE(RunUntilSleep(static_cast<int>(c.sleeps.size())));
+
+    EXPECT_EQ(SleepsTaken(), c.sleeps);
+    EXPECT_EQ(Commands(), (Strings{Kill("1200"), Kill("344"), kStart}));
+    EXPECT_EQ(fakes::ProcessList().opened, 3);
+  }
+}
+
+TEST_F(SupervisionTest, EmptyImagePathStillRunsTheStartCommand) {
+  AgentLocation.imagePath.clear();
+
+  EXPECT_TRUE(RunUntilSleep(1));
+
+  EXPECT_EQ(Commands(), Strings{" -start"});
+  EXPECT_EQ(output_, "command :  -start\n");
+}
+
+TEST_F(SupervisionTest, ImagePathIsEchoedLiterally) {
+  AgentLocation.imagePath = "C:\\100%s\\%n%d.exe";
+
+  EXPECT_TRUE(RunUntilSleep(1));
+
+  EXPECT_EQ(output_, "command : C:\\100%s\\%n%d.exe -start\n");
+}
+
+TEST_F(SupervisionTest, OnlyTheExactImageNameCountsAsTheAgent) {
+  const struct {
+    std::vector<fakes::FakeProcess> processes;
+    bool recovers;
+  } cases[] = {
+      {{kAgent}, false},
+      {{kSystem, {L"notepad.exe", 8}, kAgent}, false},
+      {{}, true},
+      {{{L"RIDUVURUZ.EXE", 500}}, true},
+      {{{L"Riduvuruz.exe", 500}}, true},
+      {{{L"riduvuruz.exe ", 500}}, true},
+      {{{L"riduvuruz.ex", 500}}, true},
+      {{{L"riduvuruz", 500}}, true},
+      {{{L"xriduvuruz.exe", 500}}, true},
+      {{{L"riduvuruz.exe.old", 500}}, true},
+      {{{std::wstring(L"riduvuruz.exe\0x", 15), 500}}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.processes.size()) +
+                 (c.recovers ? " recovers" : " runs"));
+    SetUp();
+    fakes::ProcessList().processes = c.processes;
+
+    EXPECT_TRUE(RunUntilSleep(1));
+
+    EXPECT_EQ(Commands(), c.recovers ? Strings{kStart} : Strings{});
+  }
+}
+
+// Only plain decimal PIDs reach the command processor; PID 0 is no process.
+TEST_F(SupervisionTest, OnlyPlainNonZeroDecimalPidsAreKilled) {
+  const struct {
+    std::string text;
+    bool killed;
+  } cases[] = {
+      {"344", true},          {"0344", true},  // checked as PID 344
+      {"4294967295", true},   {"0000000344", true},
+      {"0", false},           {"00", false},
+      {"+344", false},        {"-344", false},
+      {"34a", false},         {"0x158", false},
+      {"344\r", false},       {"344&calc", false},
+      {"344|calc", false},    {"\xd9\xa3", false},  // an Arabic-Indic digit
+      {"4294967296", false},  {"00000000344", false},
+      {"99999999999", false}, {"", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("PID text \"" + c.text + "\"");
+    SetUp();
+    // Alive after the kill: a killed PID also costs its liveness sleep.
+    fakes::ProcessList().processes = {{L"holder.exe", 344},
+                                      {L"max.exe", 4294967295u}};
+    fakes::Pipe().output = Listing({{"4033", c.text}});
+    const Sleeps sleeps = c.killed ? Sleeps{1000, 10000, 10000} : Sleeps{10000};
+
+    EXPECT_TRUE(RunUntilSleep(static_cast<int>(sleeps.size())));
+
+    EXPECT_EQ(Commands(),
+              c.killed ? (Strings{Kill(c.text), kStart}) : Strings{kStart});
+    EXPECT_EQ(SleepsTaken(), sleeps);
+  }
+}
+
+TEST_F(SupervisionTest, PidZeroIsNeitherKilledNorWaitedFor) {
+  fakes::ProcessList().processes = {{L"idle", 0}, {L"holder.exe", 884}};
+  fakes::Pipe().output =
+      "  TCP    127.0.0.1:4033         127.0.0.1:601          TIME_WAIT       "
+      "0\n" +
+      Listing({{"4033", "884"}});
+  KillEndsProcesses();
+
+  EXPECT_TRUE(RunUntilSleep(2));
+
+  EXPECT_EQ(Commands(), (Strings{Kill("884"), kStart}));
+  EXPECT_EQ(SleepsTaken(), (Sleeps{1000, 10000}));
+  EXPECT_EQ(fakes::ProcessList().opened, 2);
+}
+
+TEST_F(SupervisionTest, UnreadableProcessListMeansAgentMissingAndPidsGone) {
+  const struct {
+    const char* name;
+    bool failSnapshot, failFirst, failNext;
+  } cases[] = {
+      {"no snapshot", true, false, false},
+      {"no first entry", false, true, false},
+      {"walk breaks off", false, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    fakes::ProcessListFake& list = fakes::ProcessList();
+    list.processes = {kSystem, {L"holder.exe", 884}, kAgent};
+    list.failSnapshot = c.failSnapshot;
+    list.failFirst = c.failFirst;
+    list.failNext = c.failNext;
+    fakes::Pipe().output = Listing({{"4033", "884"}});
+
+    EXPECT_TRUE(RunUntilSleep(2));
+
+    EXPECT_EQ(Commands(), (Strings{Kill("884"), kStart}));
+    EXPECT_EQ(SleepsTaken(), (Sleeps{1000, 10000}));
+  }
+}
+
+TEST_F(SupervisionTest, StopBeforeTheFirstCycleDoesNothing) {
+  stopRequested = true;
+
+  EXPECT_FALSE(RunUntilSleep(0));
+
+  EXPECT_EQ(fakes::ProcessList().opened, 0);
+  EXPECT_TRUE(SleepsTaken().empty());
+}
+
+TEST_F(SupervisionTest, StopDuringImageTestEndsWalkAndThreadWithoutRecovery) {
+  fakes::ProcessList().processes = {kSystem, {L"notepad.exe", 8}, kAgent};
+  fakes::ProcessList().onStep = [] {
+    if (fakes::ProcessList().steps == 1) RequestStopOnThisThread();
+  };
+
+  EXPECT_FALSE(RunUntilSleep(0));
+
+  EXPECT_EQ(fakes::ProcessList().steps, 1);
+  EXPECT_TRUE(fakes::Pipe().commands.empty());
+  EXPECT_TRUE(Commands().empty());
+  EXPECT_TRUE(SleepsTaken().empty());
+}
+
+TEST_F(SupervisionTest, StopDuringKillsLetsThemAllRunThenEndsAtTheSleep) {
+  fakes::ProcessList().processes = {{L"a.exe", 1200}, {L"b.exe", 344}};
+  fakes::Pipe().output = Listing({{"4033", "1200"}, {"4044", "344"}});
+  fakes::Command().onRun = [](const std::string& command) {
+    if (command == Kill("1200")) RequestStopOnThisThread();
+  };
+
+  EXPECT_TRUE(RunUntilSleep(0));
+
+  EXPECT_EQ(Commands(), (Strings{Kill("1200"), Kill("344")}));
+  EXPECT_EQ(output_, Echo(Kill("1200")) + Echo(Kill("344")));
+  EXPECT_EQ(SleepsTaken(), Sleeps{1000});
+  EXPECT_EQ(fakes::ProcessList().opened, 1);
+}
+
+TEST_F(SupervisionTest, StopDuringLivenessWalkCountsPidsGoneThenStarts) {
+  fakes::ProcessList().processes = {kSystem, {L"a.exe", 1200}, {L"b.exe", 344}};
+  fakes::Pipe().output = Listing({{"4033", "1200"}, {"4044", "344"}});
+  fakes::ProcessList().onStep = [] {
+    // The first step of the first liveness walk.
+    if (fakes::ProcessList().opened == 2) RequestStopOnThisThread();
+  };
+
+  EXPECT_TRUE(RunUntilSleep(0));
+
+  EXPECT_EQ(Commands(), (Strings{Kill("1200"), Kill("344"), kStart}));
+  EXPECT_EQ(SleepsTaken(), (Sleeps{1000, 10000}));
+  EXPECT_EQ(fakes::ProcessList().opened, 3);
+  // Each liveness walk ended after its first step.
+  EXPECT_EQ(fakes::ProcessList().steps, 3 + 1 + 1);
+}
+
+TEST_F(SupervisionTest, StopDuringStartCommandEndsAtTheClosingSleep) {
+  fakes::Command().onRun = [](const std::string&) {
+    RequestStopOnThisThread();
+  };
+
+  EXPECT_TRUE(RunUntilSleep(0));
+
+  EXPECT_EQ(Commands(), Strings{kStart});
+  EXPECT_EQ(SleepsTaken(), Sleeps{10000});
+}
+
+TEST_F(SupervisionTest, StopDuringAnySleepEndsTheThreadThere) {
+  const struct {
+    int sleep;
+    Strings commands;
+    Sleeps sleeps;
+  } cases[] = {
+      {1, {Kill("1200"), Kill("344")}, {1000}},
+      {2, {Kill("1200"), Kill("344")}, {1000, 10000}},
+      {3, {Kill("1200"), Kill("344"), kStart}, {1000, 10000, 10000}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.sleep);
+    SetUp();
+    fakes::ProcessList().processes = {{L"a.exe", 1200}, {L"b.exe", 344}};
+    fakes::Pipe().output = Listing({{"4033", "1200"}, {"4044", "344"}});
+    KillEndsProcesses({1200});
+
+    EXPECT_TRUE(RunUntilSleep(c.sleep));
+
+    EXPECT_EQ(Commands(), c.commands);
+    EXPECT_EQ(SleepsTaken(), c.sleeps);
+  }
+}
+
+// A cycle that fails goes on to its closing sleep; the next one starts over.
+TEST_F(SupervisionTest, FailedCycleIsAbsorbedAndTheNextOneRuns) {
+  const struct {
+    const char* name;
+    void (*fail)();
+  } cases[] = {
+      {"bad_alloc", [] { throw std::bad_alloc(); }},
+      {"runtime_error", [] { throw std::runtime_error("broken"); }},
+      {"not an exception class", [] { throw 42; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    fakes::ProcessList().processes = {{L"a.exe", 1200}, {L"b.exe", 344}};
+    fakes::Pipe().output = Listing({{"4033", "1200"}, {"4044", "344"}});
+    KillEndsProcesses();
+    const auto kill = fakes::Command().onRun;
+    auto fail = c.fail;
+    fakes::Command().onRun = [kill, fail](const std::string& command) {
+      if (fakes::Command().commands.size() == 1) fail();
+      kill(command);
+    };
+
+    EXPECT_TRUE(RunUntilSleep(3));
+
+    EXPECT_EQ(Commands(),
+              (Strings{Kill("1200"), Kill("1200"), Kill("344"), kStart}));
+    EXPECT_EQ(output_, Echo(Kill("1200")) + Echo(Kill("344")) + Echo(kStart));
+    EXPECT_EQ(SleepsTaken(), (Sleeps{10000, 1000, 10000}));
+  }
+}
+
+TEST_F(SupervisionTest, FailedProcessWalkClosesItsSnapshot) {
+  fakes::ProcessList().processes = {kSystem, kAgent};
+  fakes::ProcessList().onStep = [] {
+    if (fakes::ProcessList().steps == 1) throw std::bad_alloc();
+  };
+
+  EXPECT_TRUE(RunUntilSleep(2));
+
+  EXPECT_EQ(fakes::ProcessList().opened, 2);
+  EXPECT_TRUE(Commands().empty());
+  EXPECT_EQ(SleepsTaken(), (Sleeps{10000, 10000}));
+}
+
+TEST_F(SupervisionTest, ServerConfPortsAreWatched) {
+  const std::string directory = ::testing::TempDir();
+  const std::string path = directory + "server.conf";
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fputs("{\"listening_ports\": \"8080\"}", file);
+  std::fclose(file);
+  AgentLocation.configDirectory = directory.substr(0, directory.size() - 1);
+  fakes::Pipe().output = Listing({{"8080", "777"}, {"8081", "778"}});
+
+  EXPECT_TRUE(RunUntilSleep(2));
+  std::remove(path.c_str());
+
+  EXPECT_EQ(Commands(), (Strings{Kill("777"), kStart}));
+}
+
+}  // namespace
