@@ -1,0 +1,200 @@
+// The service operations against Wine's (or Windows') own Service Control
+// Manager, on a fixture service installed under a name of the test's own.
+#include "platform/service_control.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "platform/service_runtime.h"
+#include "platform/system.h"
+#include "service/service.h"
+
+namespace {
+
+constexpr std::uint32_t kDoesNotExist = 1060;
+constexpr std::uint32_t kServiceExists = 1073;
+
+// Fills the settings as for this test program, then points them at the
+// fixture service, which lies in a folder with a space in its name.
+class RealServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    settingsInitialized = 0;
+    const CServiceManager manager;
+    // Process ids come round again; the tick count keeps a service that a
+    // failed run left behind out of the way.
+    const std::wstring name =
+        L"didurozir_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+        std::to_wstring(GetTickCount()) + L"_" +
+        Wide(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::wcsncpy(ServiceSettings.serviceName, name.c_str(), kNameCapacity - 1);
+    // Display names must be unique too.
+    std::wcsncpy(ServiceSettings.displayName, name.c_str(), kNameCapacity - 1);
+    std::wcscpy(ServiceSettings.description, L"Installed by a test");
+    fixturePath_ = std::wstring(ServiceSettings.moduleDirectory) +
+                   L"\\service fixture\\fixture_service.exe";
+    const std::wstring quoted = L"\"" + fixturePath_ + L"\"";
+    std::wcscpy(ServiceSettings.binaryPathName, quoted.c_str());
+  }
+
+  void TearDown() override {
+    // Whatever a failed test left behind: deleted even when it won't stop.
+    if (UninstallService() == kWaitTimeout) {
+      platform::ScopedScHandle manager(
+          platform::OpenServiceManager(SC_MANAGER_ALL_ACCESS));
+      platform::ScopedScHandle service(platform::OpenNamedService(
+          manager.Get(), ServiceSettings.serviceName, SERVICE_ALL_ACCESS));
+      if (service.IsValid()) platform::DeleteNamedService(service.Get());
+    }
+  }
+
+  static std::wstring Wide(const char* text) {
+    return std::wstring(text, text + std::strlen(text));
+  }
+
+  // The service's registration as the manager holds it.
+  static std::wstring ConfiguredPath() {
+    platform::ScopedScHandle manager(
+        platform::OpenServiceManager(SC_MANAGER_ALL_ACCESS));
+    platform::ScopedScHandle service(platform::OpenNamedService(
+        manager.Get(), ServiceSettings.serviceName, SERVICE_ALL_ACCESS));
+    if (!service.IsValid()) return L"";
+    DWORD needed = 0;
+    QueryServiceConfigW(reinterpret_cast<SC_HANDLE>(service.Get()), nullptr, 0,
+                        &needed);
+    std::string buffer(needed, '\0');
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(&buffer[0]);
+    if (!QueryServiceConfigW(reinterpret_cast<SC_HANDLE>(service.Get()), config,
+                             needed, &needed)) {
+      return L"";
+    }
+    return config->lpBinaryPathName;
+  }
+
+  std::wstring fixturePath_;
+};
+
+TEST_F(RealServiceTest, InstallsStartsStopsAndUninstalls) {
+  ASSERT_EQ(InstallService(), 0u);
+  EXPECT_EQ(ConfiguredPath(), L"\"" + fixturePath_ + L"\"");
+  EXPECT_EQ(InstallService(), kServiceExists);
+  EXPECT_EQ(QueryServiceState(), kServiceStopped);
+
+  ASSERT_EQ(StartServiceAndWait(), 0u);
+  EXPECT_EQ(QueryServiceState(), kServiceRunning);
+  EXPECT_EQ(StartServiceAndWait(), 0u);  // running already
+
+  ASSERT_EQ(StopServiceAndWait(), 0u);
+  EXPECT_EQ(QueryServiceState(), kServiceStopped);
+  EXPECT_EQ(StopServiceAndWait(), 0u);  // stopped already
+
+  EXPECT_EQ(UninstallService(), 0u);
+  EXPECT_EQ(QueryServiceState(), 0u);
+  EXPECT_EQ(UninstallService(), kDoesNotExist);
+}
+
+TEST_F(RealServiceTest, UninstallStopsARunningServiceFirst) {
+  ASSERT_EQ(InstallService(), 0u);
+  ASSERT_EQ(StartServiceAndWait(), 0u);
+  EXPECT_EQ(UninstallService(), 0u);
+  EXPECT_EQ(QueryServiceState(), 0u);
+}
+
+TEST_F(RealServiceTest, AMissingServiceGivesTheManagersCode) {
+  EXPECT_EQ(StartServiceAndWait(), kDoesNotExist);
+  EXPECT_EQ(StopServiceAndWait(), kDoesNotExist);
+  EXPECT_EQ(UninstallService(), kDoesNotExist);
+  EXPECT_EQ(QueryServiceState(), 0u);
+}
+
+TEST_F(RealServiceTest, AStoppedServiceIsNotActive) {
+  ASSERT_EQ(InstallService(), 0u);
+  platform::ScopedScHandle manager(
+      platform::OpenServiceManager(SC_MANAGER_ALL_ACCESS));
+  ASSERT_TRUE(manager.IsValid());
+  platform::ScopedScHandle service(platform::OpenNamedService(
+      manager.Get(), ServiceSettings.serviceName, SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(service.IsValid());
+  platform::ServiceStatus status{};
+  EXPECT_FALSE(platform::ControlNamedService(service.Get(),
+                                             SERVICE_CONTROL_STOP, &status));
+  EXPECT_EQ(platform::LastServiceError(), kErrorServiceNotActive);
+}
+
+TEST_F(RealServiceTest, InstallSetsDescriptionAndRestartActions) {
+  ASSERT_EQ(InstallService(), 0u);
+  platform::ScopedScHandle manager(
+      platform::OpenServiceManager(SC_MANAGER_ALL_ACCESS));
+  platform::ScopedScHandle service(platform::OpenNamedService(
+      manager.Get(), ServiceSettings.serviceName, SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(service.IsValid());
+  const auto handle = reinterpret_cast<SC_HANDLE>(service.Get());
+
+  BYTE buffer[8192];
+  DWORD needed = 0;
+  ASSERT_TRUE(QueryServiceConfig2W(handle, SERVICE_CONFIG_DESCRIPTION, buffer,
+                                   sizeof buffer, &needed));
+  EXPECT_STREQ(reinterpret_cast<SERVICE_DESCRIPTIONW*>(buffer)->lpDescription,
+               L"Installed by a test");
+
+  if (!QueryServiceConfig2W(handle, SERVICE_CONFIG_FAILURE_ACTIONS, buffer,
+                            sizeof buffer, &needed)) {
+    GTEST_SKIP() << "failure actions can't be read back here, error "
+                 << GetLastError();
+  }
+  const auto* actions = reinterpret_cast<SERVICE_FAILURE_ACTIONSW*>(buffer);
+  EXPECT_EQ(actions->dwResetPeriod, 86400u);
+  ASSERT_EQ(actions->cActions, 3u);
+  const DWORD delays[] = {5000, 30000, 60000};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(actions->lpsaActions[i].Type, SC_ACTION_RESTART);
+    EXPECT_EQ(actions->lpsaActions[i].Delay, delays[i]);
+  }
+}
+
+// The system's texts where it has them, our own where it has none.
+TEST(SystemErrorTextTest, GivesTheSystemsTextOrOneOfItsOwn) {
+  for (const std::uint32_t code : {6u, 258u, 1060u, 1062u, 1073u}) {
+    const std::string text = SystemErrorText(code);
+    ASSERT_GE(text.size(), 3u) << code;
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n") << code;
+    const platform::ScopedSystemMessage system(
+        platform::FormatSystemMessage(code));
+    if (system.IsValid()) {
+      std::wstring wide(system.Get());
+      EXPECT_EQ(text, std::string(wide.begin(), wide.end())) << code;
+    } else {
+      EXPECT_NE(text.find(std::to_string(code)), std::string::npos) << text;
+    }
+  }
+}
+
+TEST(SystemTest, TheModulePathIsThisProgram) {
+  const std::wstring path = platform::ModuleFileName();
+  ASSERT_GT(path.size(), 3u);
+  EXPECT_EQ(path[1], L':');
+  EXPECT_NE(path.find(L"platform_service_control_test.exe"),
+            std::wstring::npos);
+}
+
+TEST(SystemTest, RestrictsDllSearchAndStartsWinsock) {
+  EXPECT_TRUE(platform::RestrictDllSearchToSystemDirectory());
+  const platform::WinsockSession winsock;
+  EXPECT_TRUE(winsock.IsStarted());
+  platform::SleepMilliseconds(1);
+}
+
+TEST(ServiceRuntimeTest, ADispatcherOutsideTheManagerFails) {
+  EXPECT_FALSE(platform::StartServiceDispatcher(
+      L"didurozir_test",
+      [](std::uint32_t, wchar_t**) -> std::uint32_t { return 0; }));
+  platform::ServiceStatus status{};
+  status.currentState = kServiceRunning;
+  EXPECT_FALSE(platform::ReportServiceStatus(nullptr, status));
+}
+
+}  // namespace
