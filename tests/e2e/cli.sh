@@ -12,10 +12,11 @@ e2e_begin cli "$@"
 readonly kRefused=255
 # Printed through the runtime's text mode, so each line ends in CR LF.
 readonly kHelp='-help, -?: 해당 도움말을 보여준다.\r\n\r\n-install: 서비스를 인스톨할 때 사용한다.\r\n-uninstall: 서비스를 언인톨할 때 사용한다. \r\n-start: 서비스를 시작 시킨다. \r\n-stop: 서비스를 중지 시킨다. \r\n'
-# The system's texts end in their own CR LF, which text mode turns into
-# CR CR LF; the message's own line end follows as a blank line.
-readonly kNotInstalled='The specified service does not exist as an installed service.\r\r\n\r\n'
-readonly kExists='The specified service already exists.\r\r\n\r\n'
+# The system's texts (Wine's wording; Windows words them differently) end in
+# their own CR LF, which text mode turns into CR CR LF; the message's own line
+# end follows as a blank line.
+readonly kNotInstalled='Service does not exist.\r\r\n\r\n'
+readonly kExists='Service exists.\r\r\n\r\n'
 
 watchdog() { # NAME ARGS...: runs the installed copy of the watchdog
   local name=$1

@@ -48,8 +48,12 @@ e2e_begin() {
   rm -rf "$WINEPREFIX" "$E2E_WORK"
   mkdir -p "$WINEPREFIX" "$E2E_WORK"
   e2e_log "$E2E_NAME: creating a fresh Wine prefix in $WINEPREFIX"
-  (wineserver -p -f >/dev/null 2>&1 &)
+  # The prefix is made in a session of its own that ends completely: starting
+  # the persistent server first leaves two services.exe, two SCMs that
+  # disagree about which services exist.
   wine wineboot -i >/dev/null 2>&1 || e2e_fail "wineboot could not create the prefix"
+  wineserver -w
+  (wineserver -p -f >/dev/null 2>&1 &)
   e2e_install_standins
 }
 
@@ -213,7 +217,7 @@ netstat_calls() { count_lines "$E2E_C/e2e/netstat-calls.log" 'args='; }
 
 # service_query: the registration and state, "KEY : value" lines, or
 # "OpenService FAILED <code>".
-service_query() { win "$E2E_FIXTURES/e2e_sc.exe" qc "$E2E_SERVICE_NAME" || true; }
+service_query() { { win "$E2E_FIXTURES/e2e_sc.exe" qc "$E2E_SERVICE_NAME" || true; } | tr -d '\r'; }
 # service_control pause|continue: Wine's sc sends neither.
 service_control() { win "$E2E_FIXTURES/e2e_sc.exe" "$1" "$E2E_SERVICE_NAME" >/dev/null; }
 service_field() { service_query | sed -n "s/^$1 : //p"; }
