@@ -30,7 +30,7 @@ echo "built $build_dir/src/app/didurozir.exe and the stand-ins in $build_dir/tes
 # shellcheck source=tests/e2e/lib.sh
 source tests/e2e/lib.sh
 # shellcheck disable=SC2034  # read by e2e_end
-E2E_PASS_MESSAGE="demo finished: the service is uninstalled, the prefix and all its processes are gone"
+E2E_PASS_MESSAGE="demo finished: the throwaway prefix is removed, with the agent and every other process in it"
 # shellcheck disable=SC2034
 E2E_FAIL_MESSAGE="demo stopped early"
 
@@ -48,7 +48,8 @@ register_agent "$(free_port)"
 configure_agent '{"listening_ports": "4901,4902", "ssl_port": 4903}'
 say "agent service 'riduvuruz' registered: ImagePath $E2E_AGENT_WIN"
 say "its server.conf ($E2E_CONF_WIN\\server.conf): listening_ports \"4901,4902\", ssl_port 4903"
-say "watched ports: the ten built-in ones (4033, 4044, ...) plus 4901, 4902, 4903"
+say "watched ports: 4033 4044 4045 4046 4523 4524 4525 4526 36039 36523 (built in),"
+say "               4901 4902 4903 (from server.conf)"
 
 heading "Install and start the watchdog"
 run_watchdog -install
@@ -113,7 +114,7 @@ TCP 0.0.0.0:5555 0.0.0.0:0 LISTENING $bystander
 ROWS
 say "what 'netstat -ano' now shows:"
 win cmd /c netstat -ano | tr -d '\r' | sed '1,/Proto/d; s/^/             /'
-rm -f "$E2E_C/e2e/netstat-calls.log" # that look was ours, not the watchdog's
+seen_netstat=$(netstat_calls) # that look was ours, not the watchdog's
 say "pid $default_port_holder holds 4033 (built-in), pid $conf_port_holder holds 4902 (server.conf),"
 say "pid $bystander holds 5555, which is not one of the agent's ports"
 say "killing the agent (pid $agent) from outside"
@@ -128,11 +129,13 @@ recovered() { agent_started_times 2 && all_holders_reported; }
 watch 35 recovered
 if pid_alive "$bystander"; then
   say "pid $bystander on port 5555 still runs: not one of the agent's ports, left alone"
+else
+  say "UNEXPECTED: pid $bystander on port 5555 was killed too"
 fi
 
 heading "Stop and uninstall the watchdog"
 run_watchdog -stop
 run_watchdog -uninstall
-say "the agent keeps running on its own: pid $(last_agent_pid)"
+say "the agent (pid $(last_agent_pid)) still runs: stopping the watchdog leaves it alone"
 
 e2e_pass

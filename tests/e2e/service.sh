@@ -15,7 +15,7 @@ e2e_begin service "$@"
 # killed process still alive then. Deadlines leave room for a slow machine.
 readonly kCycle=10
 readonly kOneCycle=$((kCycle + 8))
-readonly kRecovery=$((kCycle + 1 + kCycle + 8))
+readonly kRecovery=$((2 * kCycle + 1 + 15))
 
 register_agent "$(free_port)"
 configure_agent '{"listening_ports": "4901,4902", "ssl_port": 4903}'
