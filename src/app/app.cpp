@@ -79,12 +79,6 @@ bool EqualIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
   return *a == *b;
 }
 
-template <std::size_t N>
-void StoreText(wchar_t (&field)[N], const wchar_t* text) {
-  std::wcsncpy(field, text, N - 1);
-  field[N - 1] = L'\0';
-}
-
 void PrintHelp() {
   for (const char* text : kHelpText) std::fputs(text, stdout);
 }
@@ -149,9 +143,9 @@ std::uint32_t RunEntryPoint(int argumentCount, wchar_t** arguments) {
   platform::RestrictDllSearchToSystemDirectory();
   const CServiceManager manager;
   const CServiceUtility utility;
-  StoreText(ServiceSettings.serviceName, kServiceName);
-  StoreText(ServiceSettings.displayName, kDisplayName);
-  StoreText(ServiceSettings.description, kDescription);
+  SetSettingText(ServiceSettings.serviceName, kServiceName);
+  SetSettingText(ServiceSettings.displayName, kDisplayName);
+  SetSettingText(ServiceSettings.description, kDescription);
 
   const Parse parse = ParseSwitches(argumentCount, arguments);
   std::fflush(stdout);

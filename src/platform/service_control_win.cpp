@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <vector>
+
 #include "platform/service_control.h"
 
 namespace platform {
@@ -52,26 +54,19 @@ bool SetServiceDescription(ScHandle service, const wchar_t* description) {
 
 bool SetServiceFailureActions(ScHandle service,
                               const ServiceFailureActions& actions) {
-  static_assert(sizeof(SC_ACTION) == sizeof(ServiceAction),
-                "ServiceAction mirrors SC_ACTION");
   SERVICE_FAILURE_ACTIONSW record{};
   record.dwResetPeriod = actions.resetPeriod;
   record.lpRebootMsg = actions.rebootMessage;
   record.lpCommand = actions.command;
   record.cActions = actions.actionCount;
-  // Copied rather than cast so that the layout of SC_ACTION's enum member
-  // never matters.
-  SC_ACTION native[16];
+  // Copied rather than cast: SC_ACTION's first member is an enum.
+  std::vector<SC_ACTION> native;
   if (actions.actions != nullptr) {
-    if (actions.actionCount > sizeof native / sizeof native[0]) {
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return false;
-    }
     for (std::uint32_t i = 0; i < actions.actionCount; ++i) {
-      native[i].Type = static_cast<SC_ACTION_TYPE>(actions.actions[i].type);
-      native[i].Delay = actions.actions[i].delay;
+      native.push_back({static_cast<SC_ACTION_TYPE>(actions.actions[i].type),
+                        actions.actions[i].delay});
     }
-    record.lpsaActions = native;
+    record.lpsaActions = native.data();
   }
   return ChangeServiceConfig2W(ToNative(service),
                                SERVICE_CONFIG_FAILURE_ACTIONS,

@@ -4,9 +4,11 @@
 #ifndef DIDUROZIR_SERVICE_SERVICE_H_
 #define DIDUROZIR_SERVICE_SERVICE_H_
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "platform/service_control.h"
 #include "platform/service_runtime.h"
@@ -81,6 +83,19 @@ struct ServiceSettingsRecord {
 extern ServiceSettingsRecord ServiceSettings;
 // 1 once ServiceSettings has been filled. Set back to 0 only to fill it anew.
 extern std::uint32_t settingsInitialized;
+
+// Writes `text` into a text field of ServiceSettings, cut to fit but never
+// between the two halves of a surrogate pair.
+template <std::size_t N>
+void SetSettingText(wchar_t (&field)[N], std::wstring_view text) {
+  std::size_t length = std::min(text.size(), N - 1);
+  if (length < text.size() && length > 0 && text[length - 1] >= 0xD800 &&
+      text[length - 1] <= 0xDBFF) {
+    --length;
+  }
+  std::copy_n(text.data(), length, field);
+  field[length] = L'\0';
+}
 
 // Constructed first by every entry into the service code; the first one in
 // the process fills ServiceSettings from the executable's path.

@@ -31,22 +31,6 @@ void StoreWhole(wchar_t (&field)[N], const std::wstring& text) {
   field[text.size()] = L'\0';
 }
 
-bool IsLeadingSurrogate(wchar_t unit) {
-  return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-// Stores as much of `text` as fits, never half a surrogate pair.
-template <std::size_t N>
-void StoreCut(wchar_t (&field)[N], const std::wstring& text) {
-  std::size_t length = std::min(text.size(), N - 1);
-  if (length < text.size() && length > 0 &&
-      IsLeadingSurrogate(text[length - 1])) {
-    --length;
-  }
-  std::copy(text.begin(), text.begin() + length, field);
-  field[length] = L'\0';
-}
-
 void ClearSettings() {
   ServiceSettingsRecord& s = ServiceSettings;
   ClearText(s.serviceName);
@@ -87,8 +71,8 @@ void InitializeSettings() {
                                     ? std::wstring()
                                     : path.substr(0, lastBackslash));
   const std::wstring baseName = fileName.substr(0, fileName.rfind(L'.'));
-  StoreCut(s.serviceName, baseName);
-  StoreCut(s.displayName, baseName);
+  SetSettingText(s.serviceName, baseName);
+  SetSettingText(s.displayName, baseName);
 
   s.desiredAccess = kServiceAllAccess;
   s.serviceType = kServiceWin32OwnProcess;

@@ -31,14 +31,14 @@ class RealServiceTest : public ::testing::Test {
         L"didurozir_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
         std::to_wstring(GetTickCount()) + L"_" +
         Wide(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::wcsncpy(ServiceSettings.serviceName, name.c_str(), kNameCapacity - 1);
+    SetSettingText(ServiceSettings.serviceName, name.c_str());
     // Display names must be unique too.
-    std::wcsncpy(ServiceSettings.displayName, name.c_str(), kNameCapacity - 1);
-    std::wcscpy(ServiceSettings.description, L"Installed by a test");
+    SetSettingText(ServiceSettings.displayName, name.c_str());
+    SetSettingText(ServiceSettings.description, L"Installed by a test");
     fixturePath_ = std::wstring(ServiceSettings.moduleDirectory) +
                    L"\\service fixture\\fixture_service.exe";
     const std::wstring quoted = L"\"" + fixturePath_ + L"\"";
-    std::wcscpy(ServiceSettings.binaryPathName, quoted.c_str());
+    SetSettingText(ServiceSettings.binaryPathName, quoted.c_str());
   }
 
   void TearDown() override {

@@ -259,8 +259,8 @@ TEST_F(ServiceControlTest, UninstallOfAServiceInTransitionReturnsTheRefusal) {
 }
 
 TEST_F(ServiceControlTest, InstallRegistersTheWholeSettings) {
-  std::wcscpy(ServiceSettings.displayName, L"QUENTAR Agent Monitor");
-  std::wcscpy(ServiceSettings.description, L"Watches the agent");
+  SetSettingText(ServiceSettings.displayName, L"QUENTAR Agent Monitor");
+  SetSettingText(ServiceSettings.description, L"Watches the agent");
   ASSERT_EQ(InstallService(), 0u);
 
   ASSERT_TRUE(scm().Has(kName));

@@ -23,7 +23,7 @@ class ServiceFixture : public ::testing::Test {
     stub::Monitor().Reset();
     settingsInitialized = 0;
     const CServiceManager manager;
-    std::wcscpy(ServiceSettings.serviceName, kName);
+    SetSettingText(ServiceSettings.serviceName, kName);
   }
 
   fakes::ServiceControlFake& scm() { return fakes::ServiceControl(); }

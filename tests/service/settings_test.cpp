@@ -112,8 +112,8 @@ TEST_F(SettingsInitTest, FillsTheRegistrationDefaults) {
 }
 
 TEST_F(SettingsInitTest, LaterConstructionsChangeNothing) {
-  std::wcscpy(ServiceSettings.displayName, L"QUENTAR Agent Monitor");
-  std::wcscpy(ServiceSettings.description, L"QUENTAR Agent Monitor");
+  SetSettingText(ServiceSettings.displayName, L"QUENTAR Agent Monitor");
+  SetSettingText(ServiceSettings.description, L"QUENTAR Agent Monitor");
   ServiceSettings.runMode = kRunModeStop;
   ServiceSettings.controlsAccepted = 3;
   system().moduleFileName = L"C:\\elsewhere\\other name.exe";
@@ -133,7 +133,7 @@ TEST_F(SettingsInitTest, LaterConstructionsChangeNothing) {
 }
 
 TEST_F(SettingsInitTest, FillingAnewClearsWhatWasThere) {
-  std::wcscpy(ServiceSettings.description, L"old");
+  SetSettingText(ServiceSettings.description, L"old");
   ServiceSettings.controlsAccepted = 3;
   settingsInitialized = 0;
   const CServiceManager manager;
