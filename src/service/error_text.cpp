@@ -1,5 +1,4 @@
 #include <cstring>
-#include <cwchar>
 #include <string>
 #include <vector>
 
