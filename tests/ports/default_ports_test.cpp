@@ -21,10 +21,4 @@ TEST(PortSet, OrdersBytesAsUnsignedAndPrefixesFirst) {
                                       "\xC3\xA9"}));
 }
 
-TEST(ServerConfNames, AreTheAgentsSpelling) {
-  EXPECT_EQ(kServerConfName, "server.conf");
-  EXPECT_EQ(kListeningPortsKey, "listening_ports");
-  EXPECT_EQ(kSslPortKey, "ssl_port");
-}
-
 }  // namespace
