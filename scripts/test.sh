@@ -3,13 +3,13 @@
 # native, native under AddressSanitizer/UBSan, native under ThreadSanitizer
 # (the thread tests), and the Windows build under Wine (unit, platform and
 # end-to-end tests). Tiers can be named to run only those:
-#   scripts/test.sh [native] [asan] [tsan] [windows]
+#   scripts/test.sh [native] [asan] [tsan] [windows] [e2e]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 tiers=("$@")
-[ ${#tiers[@]} -gt 0 ] || tiers=(native asan tsan windows)
+[ ${#tiers[@]} -gt 0 ] || tiers=(native asan tsan windows e2e)
 
 scripts/setup.sh
 
@@ -38,9 +38,17 @@ for tier in "${tiers[@]}"; do
       export WINEPREFIX="$root/build/windows/wineprefix"
       scripts/wine-prefix.sh "$WINEPREFIX" --serve
       trap 'scripts/wine-prefix.sh "$WINEPREFIX" --stop' EXIT
-      ctest --preset windows -j "$jobs"
+      ctest --preset windows -j "$jobs" -LE e2e
       scripts/wine-prefix.sh "$WINEPREFIX" --stop
       trap - EXIT
+      ;;
+    e2e)
+      # Each scenario makes its own fresh prefix and wineserver.
+      step "end-to-end tests of didurozir.exe under Wine"
+      scripts/build-win-boost.sh build/_deps/boost-win
+      cmake --preset windows >/dev/null
+      cmake --build --preset windows -j "$jobs"
+      ctest --preset windows -L e2e
       ;;
     *) echo "unknown tier: $tier" >&2; exit 2 ;;
   esac

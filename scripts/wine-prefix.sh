@@ -21,7 +21,7 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineserver -w
 fi
 if [ "$mode" = --serve ]; then
-  (wineserver -p -f >/dev/null 2>&1 &)
+  (wineserver -p -f >/dev/null 2>&1 9>&- &)
   # Wait until the server answers.
   for _ in $(seq 50); do wine cmd /c exit 0 >/dev/null 2>&1 && break; sleep 0.1; done
 fi
