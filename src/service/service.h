@@ -86,15 +86,11 @@ extern std::uint32_t settingsInitialized;
 
 // Writes `text` into a text field of ServiceSettings, cut to fit but never
 // between the two halves of a surrogate pair.
+void SetSettingText(wchar_t* field, std::size_t capacity,
+                    std::wstring_view text);
 template <std::size_t N>
 void SetSettingText(wchar_t (&field)[N], std::wstring_view text) {
-  std::size_t length = std::min(text.size(), N - 1);
-  if (length < text.size() && length > 0 && text[length - 1] >= 0xD800 &&
-      text[length - 1] <= 0xDBFF) {
-    --length;
-  }
-  std::copy_n(text.data(), length, field);
-  field[length] = L'\0';
+  SetSettingText(field, N, text);
 }
 
 // Constructed first by every entry into the service code; the first one in

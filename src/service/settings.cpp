@@ -91,3 +91,15 @@ CServiceManager::CServiceManager() {
 CServiceManager::~CServiceManager() = default;
 
 CServiceUtility::~CServiceUtility() = default;
+
+void SetSettingText(wchar_t* field, std::size_t capacity,
+                    std::wstring_view text) {
+  std::size_t length = text.size();
+  if (length > capacity - 1) {
+    length = capacity - 1;
+    const wchar_t last = text[length - 1];
+    if (last >= 0xD800 && last <= 0xDBFF) --length;
+  }
+  std::copy_n(text.data(), length, field);
+  field[length] = L'\0';
+}
