@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Does all set-up on a Debian 12 machine, then builds and runs every test:
-# native, native under AddressSanitizer/UBSan, native under ThreadSanitizer
-# (the thread tests), and the Windows build under Wine (unit, platform and
+# native, native under AddressSanitizer/UBSan, native under ThreadSanitizer,
+# and the Windows build under Wine (unit, platform and
 # end-to-end tests). Tiers can be named to run only those:
 #   scripts/test.sh [native] [asan] [tsan] [windows] [e2e]
 set -euo pipefail
@@ -28,7 +28,7 @@ for tier in "${tiers[@]}"; do
     asan) step "native tests under AddressSanitizer and UndefinedBehaviorSanitizer"
       ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
         run_preset native-asan ;;
-    tsan) step "thread tests under ThreadSanitizer"
+    tsan) step "native tests under ThreadSanitizer"
       TSAN_OPTIONS=halt_on_error=1 run_preset native-tsan ;;
     windows)
       step "Windows build (mingw-w64) and its tests under Wine"
