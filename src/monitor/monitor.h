@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <boost/thread/thread.hpp>
+#include <cstdint>
 #include <string>
 
 // Where the agent lives, narrow text in the ANSI code page. Written once by
@@ -38,8 +39,12 @@ void RunMonitor();
 // True when a running process has exactly this image name (case-sensitive).
 // False when the process list can't be read, or once stopRequested is set.
 bool IsImageRunning(const std::wstring& imageName);
+// True, with the value in `pid`, when `text` is a PID worth a kill command: 1
+// to 10 ASCII digits whose value fits 32 bits and is not 0. Only such texts
+// may reach the command processor.
+bool ParseKillablePid(const std::string& text, std::uint32_t* pid);
 // "taskkill /F /pid " followed by `pid` unchanged; the caller makes sure it is
-// a plain decimal PID.
+// a plain decimal PID (ParseKillablePid).
 std::string MakeKillCommand(const std::string& pid);
 
 #endif  // DIDUROZIR_MONITOR_MONITOR_H_

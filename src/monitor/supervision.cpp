@@ -46,21 +46,6 @@ bool FindProcess(Matches matches) {
   }
 }
 
-// A PID worth a command: 1 to 10 ASCII digits whose value fits 32 bits and is
-// not 0 (the PID of sockets in TIME_WAIT, not a process). Anything else would
-// reach the command processor as text it interprets.
-bool ParseKillablePid(const std::string& text, std::uint32_t* pid) {
-  if (text.empty() || text.size() > 10) return false;
-  std::uint64_t value = 0;
-  for (const char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
-  }
-  if (value == 0 || value > UINT32_MAX) return false;
-  *pid = static_cast<std::uint32_t>(value);
-  return true;
-}
-
 bool IsPidRunning(std::uint32_t pid) {
   return FindProcess(
       [pid](const platform::ProcessEntry& entry) { return entry.pid == pid; });
@@ -120,6 +105,21 @@ bool IsImageRunning(const std::wstring& imageName) {
   return FindProcess([&imageName](const platform::ProcessEntry& entry) {
     return SameImageName(entry, imageName);
   });
+}
+
+// A PID worth a command: 1 to 10 ASCII digits whose value fits 32 bits and is
+// not 0 (the PID of sockets in TIME_WAIT, not a process). Anything else would
+// reach the command processor as text it interprets.
+bool ParseKillablePid(const std::string& text, std::uint32_t* pid) {
+  if (text.empty() || text.size() > 10) return false;
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  if (value == 0 || value > UINT32_MAX) return false;
+  *pid = static_cast<std::uint32_t>(value);
+  return true;
 }
 
 std::string MakeKillCommand(const std::string& pid) {
