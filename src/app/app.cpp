@@ -89,38 +89,23 @@ void PrintInvalid(const wchar_t* argument) {
 
 enum class Parse { kRun, kEnd };
 
-// Lowers runMode for each switch; kEnd, after printing why, when the run must
-// end before any operation.
+// Applies the command line to ServiceSettings.runMode; kEnd, after printing
+// why, when the run must end before any operation.
 Parse ParseSwitches(int argumentCount, wchar_t** arguments) {
-  for (int i = 1; i < argumentCount; ++i) {
-    const wchar_t* argument = arguments[i];
-    if (argument[0] != L'-' && argument[0] != L'/') {
-      PrintInvalid(argument);
-      return Parse::kEnd;
-    }
-    const wchar_t* name = argument + 1;
-    if (*name == L'\0') {
-      PrintInvalid(argument);
-      return Parse::kEnd;
-    }
-    if (EqualIgnoringAsciiCase(name, L"help") ||
-        EqualIgnoringAsciiCase(name, L"?")) {
+  const CommandLine line =
+      ParseCommandLine(argumentCount, arguments, ServiceSettings.runMode);
+  ServiceSettings.runMode = line.runMode;
+  switch (line.verdict) {
+    case CommandLineVerdict::kRun:
+      return Parse::kRun;
+    case CommandLineVerdict::kHelp:
       PrintHelp();
       return Parse::kEnd;
-    }
-    const Switch* selected = nullptr;
-    for (const Switch& candidate : kSwitches) {
-      if (EqualIgnoringAsciiCase(name, candidate.name)) selected = &candidate;
-    }
-    if (selected == nullptr) {
-      PrintInvalid(argument);
+    case CommandLineVerdict::kInvalid:
+      PrintInvalid(arguments[line.endingArgument]);
       return Parse::kEnd;
-    }
-    if (ServiceSettings.runMode > selected->runMode) {
-      ServiceSettings.runMode = selected->runMode;
-    }
   }
-  return Parse::kRun;
+  return Parse::kEnd;
 }
 
 void RunAndReport(const Operation& operation) {
@@ -138,6 +123,41 @@ std::uint32_t Dispatch() {
 }
 
 }  // namespace
+
+CommandLine ParseCommandLine(int argumentCount, const wchar_t* const* arguments,
+                             std::uint32_t runMode) {
+  CommandLine line;
+  line.runMode = runMode;
+  for (int i = 1; i < argumentCount; ++i) {
+    const wchar_t* argument = arguments[i];
+    line.endingArgument = i;
+    if (argument[0] != L'-' && argument[0] != L'/') {
+      line.verdict = CommandLineVerdict::kInvalid;
+      return line;
+    }
+    const wchar_t* name = argument + 1;
+    if (*name == L'\0') {
+      line.verdict = CommandLineVerdict::kInvalid;
+      return line;
+    }
+    if (EqualIgnoringAsciiCase(name, L"help") ||
+        EqualIgnoringAsciiCase(name, L"?")) {
+      line.verdict = CommandLineVerdict::kHelp;
+      return line;
+    }
+    const Switch* selected = nullptr;
+    for (const Switch& candidate : kSwitches) {
+      if (EqualIgnoringAsciiCase(name, candidate.name)) selected = &candidate;
+    }
+    if (selected == nullptr) {
+      line.verdict = CommandLineVerdict::kInvalid;
+      return line;
+    }
+    if (line.runMode > selected->runMode) line.runMode = selected->runMode;
+  }
+  line.endingArgument = 0;
+  return line;
+}
 
 std::uint32_t RunEntryPoint(int argumentCount, wchar_t** arguments) {
   platform::RestrictDllSearchToSystemDirectory();

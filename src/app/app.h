@@ -9,6 +9,27 @@
 // that could not be started.
 constexpr std::uint32_t kExitRefused = 0xFFFFFFFF;
 
+// How the switches of a command line end.
+enum class CommandLineVerdict {
+  kRun,      // every argument is a known switch: go on in runMode
+  kHelp,     // a help switch: print the help text, run nothing
+  kInvalid,  // not a switch: report the argument, run nothing
+};
+
+struct CommandLine {
+  CommandLineVerdict verdict = CommandLineVerdict::kRun;
+  // The run mode given, lowered by each switch read before the verdict.
+  std::uint32_t runMode = 0;
+  // The argument that ended the reading (help or invalid); 0 for kRun.
+  int endingArgument = 0;
+};
+
+// Reads the switches of a command line (the program's name first) without
+// printing or running anything. Arguments after the first help or invalid one
+// are not read.
+CommandLine ParseCommandLine(int argumentCount, const wchar_t* const* arguments,
+                             std::uint32_t runMode);
+
 // Runs the program on its command line (the program's name first) and
 // returns the process exit code: 0 after a management operation, whatever its
 // outcome, and after the service has stopped; kExitRefused otherwise. A
