@@ -20,7 +20,7 @@ namespace {
 // reaches the caller as std::bad_alloc rather than as a crash.
 class ThrowingAllocator {
  public:
-  static const bool kNeedFree = true;
+  [[maybe_unused]] static const bool kNeedFree = true;
 
   void* Malloc(size_t size) {
     if (size == 0) return nullptr;
