@@ -1,0 +1,107 @@
+// Storms of the monitor's thread controls from two threads at once, as the
+// service main thread and the dispatcher's control handler can send them:
+// start (also continue), and stop (also pause). Meant for ThreadSanitizer;
+// natively it checks that no thread is lost or left running twice.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <thread>
+
+#include "fakes/fake_command.h"
+#include "fakes/fake_pipe.h"
+#include "fakes/fake_process_list.h"
+#include "fakes/fake_thread.h"
+#include "monitor/monitor.h"
+
+namespace {
+
+using fakes::ThreadFake;
+
+constexpr int kRounds = 1000;
+
+class MonitorThreadStormTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fakes::Pipe().Reset();
+    fakes::ProcessList().Reset();
+    fakes::Command().Reset();
+    fakes::Thread().Reset();
+    // Sleeps wait for real, so a thread that was not told to stop would
+    // still be sleeping at the end.
+    fakes::Thread().realSleeps = true;
+    fakes::ProcessList().processes = {{L"riduvuruz.exe", 500}};
+    AgentLocation.imagePath = "C:\\Agent\\riduvuruz.exe";
+    AgentLocation.configDirectory.clear();
+    stopRequested = false;
+  }
+
+  void TearDown() override {
+    RequestMonitorStop();
+    EXPECT_TRUE(fakes::WaitUntil(
+        [](const ThreadFake& fake) { return fake.Ended() == fake.started; }));
+    if (monitorThread.joinable()) monitorThread.join();
+    stopRequested = false;
+    EXPECT_EQ(fakes::Thread().failed, 0);
+    EXPECT_EQ(fakes::ProcessList().opened, fakes::ProcessList().closed);
+  }
+};
+
+// Each control as the service's controls reach the monitor.
+enum class Control { kStart, kStop, kPause, kContinue };
+
+void Send(Control control) {
+  switch (control) {
+    case Control::kStart:
+    case Control::kContinue:
+      StartMonitor();
+      break;
+    case Control::kStop:
+    case Control::kPause:
+      RequestMonitorStop();
+      break;
+  }
+}
+
+void Storm(std::uint32_t seed) {
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> pick(0, 3);
+  for (int round = 0; round < kRounds; ++round) {
+    Send(static_cast<Control>(pick(random)));
+  }
+}
+
+TEST_F(MonitorThreadStormTest, TwoThreadsOfControlsLeaveOneMonitorAtMost) {
+  std::thread handler(Storm, 1u);
+  Storm(2u);
+  handler.join();
+
+  // Whatever came last, one start leaves exactly one thread running: every
+  // other one was told to stop and ends at its sleep.
+  StartMonitor();
+  ASSERT_TRUE(fakes::WaitUntil(
+      [](const ThreadFake& fake) { return fake.Ended() == fake.started - 1; }));
+  EXPECT_FALSE(stopRequested);
+  EXPECT_TRUE(monitorThread.joinable());
+  EXPECT_GE(fakes::Thread().started, 1);
+}
+
+TEST_F(MonitorThreadStormTest, AlternatingPairsFromTwoThreadsLoseNoThread) {
+  auto pairs = [] {
+    for (int round = 0; round < kRounds; ++round) {
+      Send(round % 2 == 0 ? Control::kPause : Control::kContinue);
+      Send(round % 3 == 0 ? Control::kStop : Control::kStart);
+    }
+  };
+  std::thread handler(pairs);
+  pairs();
+  handler.join();
+
+  RequestMonitorStop();
+  ASSERT_TRUE(fakes::WaitUntil(
+      [](const ThreadFake& fake) { return fake.Ended() == fake.started; }));
+  EXPECT_EQ(fakes::Thread().interrupted + fakes::Thread().returned,
+            fakes::Thread().started);
+}
+
+}  // namespace
