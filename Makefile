@@ -13,6 +13,9 @@ build:  ## the Windows executable: build/windows/src/app/didurozir.exe
 demo:  ## builds, then shows the watchdog freeing the agent's ports and restarting it, under Wine
 	scripts/demo.sh
 
+fuzz:  ## each fuzz target for FUZZ_SECONDS (default 60) with libFuzzer, from its stored corpus
+	scripts/fuzz.sh $${FUZZ_SECONDS:-60}
+
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i
 
