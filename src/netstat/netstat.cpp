@@ -2,6 +2,8 @@
 
 #include <boost/make_shared.hpp>
 #include <cstring>
+#include <iterator>
+#include <string_view>
 #include <utility>
 
 #include "platform/pipe.h"
@@ -10,7 +12,37 @@ namespace {
 
 constexpr char kNetstatCommand[] = "netstat -ano";
 
+using PortIndex = decltype(CNetstat::portIndex);
+
+// The list under `port`, made when new. netstat prints its rows sorted by
+// local address and port, so a row's port is mostly that of the row before
+// (at `last`) or the next key after it; those two are tried before a search
+// down the tree.
+PortIndex::iterator SlotFor(PortIndex& index, PortIndex::iterator last,
+                            const std::string& port) {
+  if (last != index.end()) {
+    if (last->first == port) return last;
+    if (last->first < port) {
+      const auto next = std::next(last);
+      if (next == index.end() || port < next->first) {
+        return index.emplace_hint(next, port, PortIndex::mapped_type());
+      }
+      if (next->first == port) return next;
+    }
+  }
+  auto slot = index.lower_bound(port);
+  if (slot == index.end() || slot->first != port) {
+    slot = index.emplace_hint(slot, port, PortIndex::mapped_type());
+  }
+  return slot;
+}
+
 }  // namespace
+
+namespace netstat_internal {
+// In netstat_port.cpp: CNetstatPort::Parse on a view of the line.
+bool ParseLineInto(std::string_view line, CNetstatPort& record);
+}  // namespace netstat_internal
 
 void CNetstat::Capture() {
   const platform::ScopedReadPipe pipe(platform::OpenReadPipe(kNetstatCommand));
@@ -36,22 +68,20 @@ bool CNetstat::TrimToFirstTcp() {
 
 void CNetstat::BuildIndex() {
   // The lines are the non-empty runs between line feeds (what boost::tokenizer
-  // with a "\n" char_separator yields), each copied out of `text` once and
-  // moved into its parse; listings run to 100,000 rows.
-  const std::size_t size = text.size();
+  // with a "\n" char_separator yields), each parsed where it lies in `text`:
+  // listings run to 100,000 rows, and a copy of every line cost as much as
+  // the rest of its parse.
+  const std::string_view listing(text);
+  auto slot = portIndex.end();
   std::size_t start = 0;
-  while (start < size) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = size;
+  while (start < listing.size()) {
+    std::size_t end = listing.find('\n', start);
+    if (end == std::string_view::npos) end = listing.size();
     if (end > start) {
       auto record = boost::make_shared<CNetstatPort>();
-      if (record->Parse(std::string(text, start, end - start))) {
-        auto slot = portIndex.lower_bound(record->localPort);
-        if (slot == portIndex.end() || slot->first != record->localPort) {
-          slot = portIndex.emplace_hint(
-              slot, record->localPort,
-              std::vector<boost::shared_ptr<CNetstatPort>>());
-        }
+      if (netstat_internal::ParseLineInto(listing.substr(start, end - start),
+                                          *record)) {
+        slot = SlotFor(portIndex, slot, record->localPort);
         slot->second.push_back(std::move(record));
       }
     }

@@ -18,25 +18,33 @@ std::string_view AfterLastSpace(std::string_view text) {
 
 }  // namespace
 
+namespace netstat_internal {
+
 // The fields follow from the first colon, the last colon and the last space
 // rather than from columns, which is what makes the IPv6 rows come out as
-// they do ("[" and ":]:4033").
-bool CNetstatPort::Parse(std::string line) {
+// they do ("[" and ":]:4033"). Works on a view so that BuildIndex can parse
+// each line where it lies in the listing.
+bool ParseLineInto(std::string_view line, CNetstatPort& record) {
   try {
-    const std::string_view view(line);
-    pid.assign(AfterLastSpace(view));
+    record.pid.assign(AfterLastSpace(line));
 
-    const std::size_t lastColon = view.rfind(':');
-    foreignPort.assign(UpToFirstSpace(view.substr(lastColon + 1)));
-    foreignAddress.assign(AfterLastSpace(view.substr(0, lastColon)));
+    const std::size_t lastColon = line.rfind(':');
+    record.foreignPort.assign(UpToFirstSpace(line.substr(lastColon + 1)));
+    record.foreignAddress.assign(AfterLastSpace(line.substr(0, lastColon)));
 
-    const std::size_t firstColon = view.find(':');
-    localPort.assign(UpToFirstSpace(view.substr(firstColon + 1)));
-    localAddress.assign(AfterLastSpace(view.substr(0, firstColon)));
+    const std::size_t firstColon = line.find(':');
+    record.localPort.assign(UpToFirstSpace(line.substr(firstColon + 1)));
+    record.localAddress.assign(AfterLastSpace(line.substr(0, firstColon)));
 
-    if (view.find("TCP") != std::string_view::npos) isTcp = true;
+    if (line.find("TCP") != std::string_view::npos) record.isTcp = true;
     return true;
   } catch (const std::exception&) {
     return false;
   }
+}
+
+}  // namespace netstat_internal
+
+bool CNetstatPort::Parse(std::string line) {
+  return netstat_internal::ParseLineInto(line, *this);
 }
