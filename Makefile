@@ -16,6 +16,9 @@ demo:  ## builds, then shows the watchdog freeing the agent's ports and restarti
 fuzz:  ## each fuzz target for FUZZ_SECONDS (default 60) with libFuzzer, from its stored corpus
 	scripts/fuzz.sh $${FUZZ_SECONDS:-60}
 
+bench:  ## benchmarks of the recovery data path and the idle cycle; writes docs/performance-rows.png
+	scripts/bench.sh
+
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i
 
