@@ -23,6 +23,15 @@ void ReportState(std::uint32_t state, std::uint32_t exitCode = 0) {
   platform::ReportServiceStatus(ServiceSettings.statusHandle.load(), status);
 }
 
+// Tells the Service Control Manager the state it gives for the service, but
+// start pending for "stopped": right after starting the process the manager
+// may not know it yet and answer "not active" (Wine does, under load), and
+// echoing that would end the service before it ran.
+void ReportQueriedState() {
+  const std::uint32_t state = QueryServiceState();
+  ReportState(state == kServiceStopped ? kServiceStartPending : state);
+}
+
 // False when no monitor thread could be started.
 bool TryStartMonitor() {
   try {
@@ -46,9 +55,9 @@ std::uint32_t RunService() {
 
   ReportState(kServiceStartPending);
   ServiceSettings.controlsAccepted |= kAcceptStop;
-  ReportState(QueryServiceState());
+  ReportQueriedState();
   ServiceSettings.controlsAccepted |= kAcceptPauseContinue;
-  ReportState(QueryServiceState());
+  ReportQueriedState();
   if (!TryStartMonitor()) {
     // Without its monitor the service would only pretend to watch.
     ReportState(kServiceStopped, kErrorExceptionInService);
