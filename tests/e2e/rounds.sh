@@ -25,7 +25,9 @@ step() { # NAME SWITCH REPORT
   [ "$E2E_RC" -eq 0 ] || e2e_fail "round $round: $1 exited with $E2E_RC"
   printf '%s: [didurozir] Success\r\n' "$3" >"$E2E_WORK/$1.expected"
   cmp -s "$E2E_WORK/$1.out" "$E2E_WORK/$1.expected" ||
-    e2e_fail "round $round: $1 printed: $(od -c "$E2E_WORK/$1.out" | head -5)"
+    e2e_fail "round $round: $1 printed: $(tr -d '\r' <"$E2E_WORK/$1.out")
+service: $(service_query | tr '\n' ' ')
+processes: $(win_processes | tr -d '\r' | tr '\n' ' ')"
 }
 
 started=$SECONDS
