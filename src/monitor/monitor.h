@@ -37,7 +37,8 @@ void RequestMonitorStop();
 void RunMonitor();
 
 // True when a running process has exactly this image name (case-sensitive).
-// False when the process list can't be read, or once stopRequested is set.
+// False when the process list can't be read, or once stopRequested is set or
+// the calling thread's interruption was requested.
 bool IsImageRunning(const std::wstring& imageName);
 // True, with the value in `pid`, when `text` is a PID worth a kill command: 1
 // to 10 ASCII digits whose value fits 32 bits and is not 0. Only such texts

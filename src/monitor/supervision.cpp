@@ -29,6 +29,15 @@ bool SameImageName(const platform::ProcessEntry& entry,
                       static_cast<std::size_t>(end - begin)) == 0;
 }
 
+// A stop asked of the calling thread: the shared flag, or the interruption
+// that RequestMonitorStop sends to the thread itself. The flag alone would not
+// do: a continue right after a pause clears it for the new thread while the
+// old one is still in its cycle, and the old one would then take the agent it
+// stopped looking for as missing and kill its ports' holders.
+bool StopRequestedHere() {
+  return stopRequested || boost::this_thread::interruption_requested();
+}
+
 // Walks a fresh snapshot until `matches` accepts an entry. A stop request seen
 // after any step ends the walk as if nothing matched, and so does a snapshot
 // that can't be taken or read.
@@ -40,7 +49,7 @@ bool FindProcess(Matches matches) {
   platform::ProcessEntry entry;
   if (!platform::FirstProcess(snapshot.Get(), &entry)) return false;
   for (;;) {
-    if (stopRequested) return false;
+    if (StopRequestedHere()) return false;
     if (matches(entry)) return true;
     if (!platform::NextProcess(snapshot.Get(), &entry)) return false;
   }
@@ -94,7 +103,7 @@ void RecoverAgent() {
 // was seen instead of a missing agent.
 bool SuperviseOnce(const std::wstring& imageName) {
   if (IsImageRunning(imageName)) return true;
-  if (stopRequested) return false;
+  if (StopRequestedHere()) return false;
   RecoverAgent();
   return true;
 }
@@ -129,7 +138,7 @@ std::string MakeKillCommand(const std::string& pid) {
 void RunMonitor() {
   std::wstring imageName;
   for (;;) {
-    if (stopRequested) return;
+    if (StopRequestedHere()) return;
     try {
       if (imageName.empty()) imageName = kAgentImageName;
       if (!SuperviseOnce(imageName)) return;
