@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <set>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace bench {
@@ -247,14 +249,18 @@ Listing MakeListing(std::size_t rowCount) {
   for (std::size_t i = 0; i < watched && rows.size() < rowCount; ++i) {
     rows.push_back(MakeWatchedRow(random, i));
   }
+  while (rows.size() < rowCount) rows.push_back(MakeRow(random));
+  std::set<std::string> watchedPids;
   for (const Row& row : rows) {
+    if (row.group == 1 || row.group == 3) continue;  // IPv6 keys never match
+    const std::string localPort = std::to_string(row.localPort);
     for (const char* port : kWatchedPorts) {
-      if (row.group == 0 || row.group == 2) {
-        if (std::to_string(row.localPort) == port) ++watchedIpv4;
+      if (localPort == port) {
+        ++watchedIpv4;
+        watchedPids.insert(std::to_string(row.pid));
       }
     }
   }
-  while (rows.size() < rowCount) rows.push_back(MakeRow(random));
   std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
     return std::tie(a.group, a.localAddress, a.localPort) <
            std::tie(b.group, b.localAddress, b.localPort);
@@ -263,6 +269,7 @@ Listing MakeListing(std::size_t rowCount) {
   Listing listing;
   listing.rows = rows.size();
   listing.watchedRows = watchedIpv4;
+  listing.watchedPids = std::move(watchedPids);
   std::string& text = listing.text;
   text.reserve(rows.size() * 96 + 128);
   text +=

@@ -4,6 +4,7 @@
 #define DIDUROZIR_BENCH_LISTING_H_
 
 #include <cstddef>
+#include <set>
 #include <string>
 
 namespace bench {
@@ -18,7 +19,8 @@ extern const char kTypicalServerConf[];
 struct Listing {
   std::string text;  // as Capture leaves it: text mode, LF line ends
   std::size_t rows = 0;
-  std::size_t watchedRows = 0;  // IPv4 rows whose local port is watched
+  std::size_t watchedRows = 0;        // IPv4 rows whose local port is watched
+  std::set<std::string> watchedPids;  // what FindPids must answer
 };
 
 // `rows` socket rows under the usual title and column header: TCP before
