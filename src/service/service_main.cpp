@@ -1,3 +1,4 @@
+#include <atomic>
 #include <exception>
 
 #include "monitor/monitor.h"
@@ -21,6 +22,30 @@ void ReportState(std::uint32_t state, std::uint32_t exitCode = 0) {
   status.controlsAccepted = ServiceSettings.controlsAccepted.load();
   status.win32ExitCode = exitCode;
   platform::ReportServiceStatus(ServiceSettings.statusHandle.load(), status);
+}
+
+// Control handler calls in progress. The process ends soon after the service
+// main returns, and a handler cut short leaves the manager's control request
+// unanswered: Wine then tells whoever sent the stop that the pipe broke,
+// although the service did stop.
+std::atomic<int> handlersRunning{0};
+constexpr int kHandlerWaitPolls = 20;
+constexpr std::uint32_t kHandlerWaitPollMs = 50;
+
+class HandlerCall {
+ public:
+  HandlerCall() { ++handlersRunning; }
+  ~HandlerCall() { --handlersRunning; }
+  HandlerCall(const HandlerCall&) = delete;
+  HandlerCall& operator=(const HandlerCall&) = delete;
+};
+
+// A handler never blocks, so this takes a moment at most; bounded all the
+// same.
+void WaitForHandlers() {
+  for (int poll = 0; poll < kHandlerWaitPolls && handlersRunning > 0; ++poll) {
+    platform::SleepMilliseconds(kHandlerWaitPollMs);
+  }
 }
 
 // Tells the Service Control Manager the state it gives for the service, but
@@ -66,7 +91,10 @@ std::uint32_t RunService() {
   ReportState(kServiceRunning);
 
   for (;;) {
-    if (!consoleMode && QueryServiceState() == kServiceStopped) return 0;
+    if (!consoleMode && QueryServiceState() == kServiceStopped) {
+      WaitForHandlers();
+      return 0;
+    }
     platform::SleepMilliseconds(
         QueryServiceState() == kServicePaused ? kPausedPollMs : kRunningPollMs);
   }
@@ -88,6 +116,7 @@ std::uint32_t ServiceMain(std::uint32_t, wchar_t**) {
 
 std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t, void*,
                                  void*) {
+  const HandlerCall call;
   try {
     platform::RestrictDllSearchToSystemDirectory();
     const CServiceManager manager;
