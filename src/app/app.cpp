@@ -116,10 +116,12 @@ void RunAndReport(const Operation& operation) {
 }
 
 std::uint32_t Dispatch() {
-  return platform::StartServiceDispatcher(ServiceSettings.serviceName,
-                                          ServiceMain)
-             ? 0
-             : kExitRefused;
+  if (!platform::StartServiceDispatcher(ServiceSettings.serviceName,
+                                        ServiceMain)) {
+    return kExitRefused;
+  }
+  WaitForControlHandlers();
+  return 0;
 }
 
 }  // namespace

@@ -131,6 +131,14 @@ extern char errorText[kErrorTextCapacity];
 // runs in the foreground, unregistered, and never returns. Returns 0.
 std::uint32_t ServiceMain(std::uint32_t argumentCount, wchar_t** arguments);
 
+// Waits, a second at most, until no ServiceCtrlHandler call is in progress.
+// The dispatcher returns as soon as the service reports itself stopped, which
+// the stop handler does before it returns; ending the process then would cut
+// the handler short and leave the manager's stop request unanswered (Wine
+// tells whoever sent the stop that the pipe broke, although the service
+// stopped).
+void WaitForControlHandlers();
+
 // Obeys stop, pause and continue without waiting for the monitor thread;
 // returns 0 for every control.
 std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t eventType,

@@ -24,10 +24,7 @@ void ReportState(std::uint32_t state, std::uint32_t exitCode = 0) {
   platform::ReportServiceStatus(ServiceSettings.statusHandle.load(), status);
 }
 
-// Control handler calls in progress. The process ends soon after the service
-// main returns, and a handler cut short leaves the manager's control request
-// unanswered: Wine then tells whoever sent the stop that the pipe broke,
-// although the service did stop.
+// Control handler calls in progress, for WaitForControlHandlers.
 std::atomic<int> handlersRunning{0};
 constexpr int kHandlerWaitPolls = 20;
 constexpr std::uint32_t kHandlerWaitPollMs = 50;
@@ -39,14 +36,6 @@ class HandlerCall {
   HandlerCall(const HandlerCall&) = delete;
   HandlerCall& operator=(const HandlerCall&) = delete;
 };
-
-// A handler never blocks, so this takes a moment at most; bounded all the
-// same.
-void WaitForHandlers() {
-  for (int poll = 0; poll < kHandlerWaitPolls && handlersRunning > 0; ++poll) {
-    platform::SleepMilliseconds(kHandlerWaitPollMs);
-  }
-}
 
 // Tells the Service Control Manager the state it gives for the service, but
 // start pending for "stopped": right after starting the process the manager
@@ -91,10 +80,7 @@ std::uint32_t RunService() {
   ReportState(kServiceRunning);
 
   for (;;) {
-    if (!consoleMode && QueryServiceState() == kServiceStopped) {
-      WaitForHandlers();
-      return 0;
-    }
+    if (!consoleMode && QueryServiceState() == kServiceStopped) return 0;
     platform::SleepMilliseconds(
         QueryServiceState() == kServicePaused ? kPausedPollMs : kRunningPollMs);
   }
@@ -111,6 +97,14 @@ std::uint32_t ServiceMain(std::uint32_t, wchar_t**) {
     return RunService();
   } catch (...) {
     return 0;
+  }
+}
+
+// A handler never blocks, so this takes a moment at most; bounded all the
+// same.
+void WaitForControlHandlers() {
+  for (int poll = 0; poll < kHandlerWaitPolls && handlersRunning > 0; ++poll) {
+    platform::SleepMilliseconds(kHandlerWaitPollMs);
   }
 }
 
