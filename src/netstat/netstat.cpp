@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "netstat/netstat_line.h"
 #include "platform/pipe.h"
 
 namespace {
@@ -38,11 +39,6 @@ PortIndex::iterator SlotFor(PortIndex& index, PortIndex::iterator last,
 }
 
 }  // namespace
-
-namespace netstat_internal {
-// In netstat_port.cpp: CNetstatPort::Parse on a view of the line.
-bool ParseLineInto(std::string_view line, CNetstatPort& record);
-}  // namespace netstat_internal
 
 void CNetstat::Capture() {
   const platform::ScopedReadPipe pipe(platform::OpenReadPipe(kNetstatCommand));

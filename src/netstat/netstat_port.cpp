@@ -1,7 +1,7 @@
 #include <exception>
 #include <string_view>
 
-#include "netstat/netstat.h"
+#include "netstat/netstat_line.h"
 
 namespace {
 
