@@ -18,6 +18,8 @@ targets=("$@")
 build=$(realpath -m "${FUZZ_BUILD_DIR:-build/fuzz}")
 jobs=${FUZZ_JOBS:-1}
 
+"$root/scripts/setup.sh"
+
 # The libraries get coverage instrumentation and the sanitizers too, so that
 # libFuzzer is guided by the code under test and not only by the target.
 # Pointer overflow stays recoverable so that fuzz/ubsan.supp can name the one
