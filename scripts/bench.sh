@@ -33,10 +33,13 @@ import sys
 
 with open(sys.argv[1]) as f:
     report = json.load(f)
+# One repetition reports the run itself, more report aggregates.
 medians = {}
 for b in report["benchmarks"]:
     if b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median":
         medians[b["run_name"]] = b
+    elif b.get("run_type") == "iteration":
+        medians.setdefault(b["run_name"], b)
 
 def ms(b):
     scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
