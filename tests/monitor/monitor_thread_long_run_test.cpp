@@ -14,6 +14,7 @@
 #include "fakes/fake_pipe.h"
 #include "fakes/fake_process_list.h"
 #include "fakes/fake_thread.h"
+#include "fakes/fakes.h"
 #include "monitor/monitor.h"
 
 // Boost.Thread's own library is not instrumented: TSan does not see the
@@ -33,10 +34,7 @@ constexpr int kRounds = 1000;
 class MonitorThreadStormTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fakes::Pipe().Reset();
-    fakes::ProcessList().Reset();
-    fakes::Command().Reset();
-    fakes::Thread().Reset();
+    fakes::ResetAll();
     // Sleeps wait for real, so a thread that was not told to stop would
     // still be sleeping at the end.
     fakes::Thread().realSleeps = true;

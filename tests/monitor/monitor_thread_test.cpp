@@ -12,6 +12,7 @@
 #include "fakes/fake_pipe.h"
 #include "fakes/fake_process_list.h"
 #include "fakes/fake_thread.h"
+#include "fakes/fakes.h"
 #include "monitor/monitor.h"
 
 namespace {
@@ -21,10 +22,7 @@ using fakes::ThreadFake;
 class MonitorThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fakes::Pipe().Reset();
-    fakes::ProcessList().Reset();
-    fakes::Command().Reset();
-    fakes::Thread().Reset();
+    fakes::ResetAll();
     fakes::Thread().realSleeps = true;
     fakes::ProcessList().processes = {{L"riduvuruz.exe", 500}};
     AgentLocation.imagePath = "C:\\Agent\\riduvuruz.exe";

@@ -18,6 +18,7 @@
 #include "fakes/fake_pipe.h"
 #include "fakes/fake_process_list.h"
 #include "fakes/fake_thread.h"
+#include "fakes/fakes.h"
 #include "monitor/monitor.h"
 
 namespace {
@@ -88,11 +89,7 @@ enum class Scenario {
 class SupervisionLongRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fakes::Pipe().Reset();
-    fakes::File().Reset();
-    fakes::ProcessList().Reset();
-    fakes::Command().Reset();
-    fakes::Thread().Reset();
+    fakes::ResetAll();
     stopRequested = false;
     AgentLocation.imagePath = "C:\\Agent\\riduvuruz.exe";
     confDirectory_ = ::testing::TempDir() + "long_run_conf";

@@ -17,6 +17,7 @@
 #include "fakes/fake_pipe.h"
 #include "fakes/fake_process_list.h"
 #include "fakes/fake_thread.h"
+#include "fakes/fakes.h"
 #include "monitor/monitor.h"
 
 namespace {
@@ -59,11 +60,7 @@ void RequestStopOnThisThread() {
 class SupervisionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fakes::Pipe().Reset();
-    fakes::File().Reset();
-    fakes::ProcessList().Reset();
-    fakes::Command().Reset();
-    fakes::Thread().Reset();
+    fakes::ResetAll();
     AgentLocation.imagePath = kImagePath;
     AgentLocation.configDirectory.clear();
     stopRequested = false;

@@ -1,0 +1,17 @@
+#include "fakes/fakes.h"
+
+namespace fakes {
+
+void ResetAll() {
+  Command().Reset();
+  File().Reset();
+  Pipe().Reset();
+  ProcessList().Reset();
+  Registry().Reset();
+  ServiceControl().Reset();
+  ServiceRuntime().Reset();
+  System().Reset();
+  Thread().Reset();
+}
+
+}  // namespace fakes
