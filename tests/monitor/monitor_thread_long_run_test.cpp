@@ -10,12 +10,9 @@
 #include <thread>
 #include <vector>
 
-#include "fakes/fake_command.h"
-#include "fakes/fake_pipe.h"
-#include "fakes/fake_process_list.h"
-#include "fakes/fake_thread.h"
 #include "fakes/fakes.h"
 #include "monitor/monitor.h"
+#include "monitor/monitor_thread_fixture.h"
 
 // Boost.Thread's own library is not instrumented: TSan does not see the
 // reference count, dropped inside it by the ending thread and by detach(),
@@ -31,29 +28,12 @@ using fakes::ThreadFake;
 
 constexpr int kRounds = 1000;
 
-class MonitorThreadStormTest : public ::testing::Test {
+// The agent runs throughout: a thread that took a stop for a missing agent
+// must not go on to a recovery.
+class MonitorThreadStormTest : public MonitorThreadTest {
  protected:
-  void SetUp() override {
-    fakes::ResetAll();
-    // Sleeps wait for real, so a thread that was not told to stop would
-    // still be sleeping at the end.
-    fakes::Thread().realSleeps = true;
-    fakes::ProcessList().processes = {{L"riduvuruz.exe", 500}};
-    AgentLocation.imagePath = "C:\\Agent\\riduvuruz.exe";
-    AgentLocation.configDirectory.clear();
-    stopRequested = false;
-  }
-
   void TearDown() override {
-    RequestMonitorStop();
-    EXPECT_TRUE(fakes::WaitUntil(
-        [](const ThreadFake& fake) { return fake.Ended() == fake.started; }));
-    if (monitorThread.joinable()) monitorThread.join();
-    stopRequested = false;
-    EXPECT_EQ(fakes::Thread().failed, 0);
-    EXPECT_EQ(fakes::ProcessList().opened, fakes::ProcessList().closed);
-    // The agent runs throughout: a thread that took a stop for a missing
-    // agent must not go on to a recovery.
+    MonitorThreadTest::TearDown();
     EXPECT_EQ(fakes::Command().commands, std::vector<std::string>{});
   }
 };

@@ -8,44 +8,13 @@
 #include <thread>
 #include <vector>
 
-#include "fakes/fake_command.h"
-#include "fakes/fake_pipe.h"
-#include "fakes/fake_process_list.h"
-#include "fakes/fake_thread.h"
 #include "fakes/fakes.h"
 #include "monitor/monitor.h"
+#include "monitor/monitor_thread_fixture.h"
 
 namespace {
 
 using fakes::ThreadFake;
-
-class MonitorThreadTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fakes::ResetAll();
-    fakes::Thread().realSleeps = true;
-    fakes::ProcessList().processes = {{L"riduvuruz.exe", 500}};
-    AgentLocation.imagePath = "C:\\Agent\\riduvuruz.exe";
-    AgentLocation.configDirectory.clear();
-  }
-
-  // Every thread started here ends before the next test touches the fakes.
-  void TearDown() override {
-    RequestMonitorStop();
-    EXPECT_TRUE(fakes::WaitUntil(
-        [](const ThreadFake& fake) { return fake.Ended() == fake.started; }));
-    if (monitorThread.joinable()) monitorThread.join();
-    stopRequested = false;
-    EXPECT_EQ(fakes::Thread().failed, 0);
-    EXPECT_EQ(fakes::ProcessList().opened, fakes::ProcessList().closed);
-  }
-
-  static bool WaitForSleeps(std::size_t count) {
-    return fakes::WaitUntil([count](const ThreadFake& fake) {
-      return fake.sleeps.size() >= count;
-    });
-  }
-};
 
 TEST_F(MonitorThreadTest, FirstCycleRunsAtOnceAndStartWhileRunningDoesNothing) {
   StartMonitor();
