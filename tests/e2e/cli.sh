@@ -18,12 +18,6 @@ readonly kHelp='-help, -?: 해당 도움말을 보여준다.\r\n\r\n-install: �
 readonly kNotInstalled='Service does not exist.\r\r\n\r\n'
 readonly kExists='Service exists.\r\r\n\r\n'
 
-watchdog() { # NAME ARGS...: runs the installed copy of the watchdog
-  local name=$1
-  shift
-  win_capture "$name" "$E2E_WATCHDOG_WIN" "$@"
-}
-
 # Arguments that end the run before any operation: none may install.
 while IFS='|' read -r name args expected; do
   # shellcheck disable=SC2086  # args is a word list

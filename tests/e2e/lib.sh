@@ -96,6 +96,14 @@ win_capture() {
   wine "$@" </dev/null >"$E2E_WORK/$name.out" 2>"$E2E_WORK/$name.err" || E2E_RC=$?
 }
 
+# watchdog NAME ARGS...: runs the installed copy of the watchdog, captured as
+# by win_capture.
+watchdog() {
+  local name=$1
+  shift
+  win_capture "$name" "$E2E_WATCHDOG_WIN" "$@"
+}
+
 # The Unix path of a file below C:.
 c_path() { printf '%s/%s' "$E2E_C" "$(printf '%s' "$1" | sed 's|^[Cc]:\\||; s|\\|/|g')"; }
 

@@ -14,12 +14,6 @@ e2e_begin rounds "$1" "$2" "$3"
 register_agent "$(free_port)"
 configure_agent '{"listening_ports": "4901", "ssl_port": 4903}'
 
-watchdog() { # NAME ARGS...
-  local name=$1
-  shift
-  win_capture "$name" "$E2E_WATCHDOG_WIN" "$@"
-}
-
 step() { # NAME SWITCH REPORT
   watchdog "$1" "$2"
   [ "$E2E_RC" -eq 0 ] || e2e_fail "round $round: $1 exited with $E2E_RC"

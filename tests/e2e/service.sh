@@ -20,12 +20,6 @@ readonly kRecovery=$((2 * kCycle + 1 + 15))
 register_agent "$(free_port)"
 configure_agent '{"listening_ports": "4901,4902", "ssl_port": 4903}'
 
-watchdog() { # NAME ARGS...
-  local name=$1
-  shift
-  win_capture "$name" "$E2E_WATCHDOG_WIN" "$@"
-}
-
 e2e_log "--- installation and start"
 watchdog install -install
 check_output install 0 'Install: [didurozir] Success\r\n'
