@@ -3,16 +3,19 @@
 # agent's path and echoes every command of a recovery, kills the holders of
 # watched ports only (never PID 0 of a TIME_WAIT row), and runs until it is
 # ended from outside. Wine gives a program a console window only on a display,
-# so the run happens in wineconsole on a virtual X display (xvfb-run), with its
-# output redirected into a file.
+# so the run happens in wineconsole on a virtual X display, with its output
+# redirected into a file. Every program of the scenario, wineboot first, runs
+# on that one display: a window joins the prefix's desktop process, and one
+# started by an earlier program without a display has no driver to draw with.
 #   console.sh WATCHDOG_EXE FIXTURE_DIR PREFIX
 set -euo pipefail
-if ! command -v xvfb-run >/dev/null; then
-  echo "xvfb-run is missing (Debian package xvfb): console run not tried"
+if ! command -v Xvfb >/dev/null || ! command -v xauth >/dev/null; then
+  echo "Xvfb or xauth is missing (Debian packages xvfb, xauth): console run not tried"
   exit 77
 fi
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
+E2E_DISPLAY=1
 e2e_begin console "$@"
 
 readonly kCycle=10
@@ -34,8 +37,8 @@ e2e_log "holders: 4033 $default_port_holder, 4902 $listening_port_holder; bystan
 # cmd's own quoting rules are easier to meet from a batch file.
 printf '@"%s" -consoleStart > C:\\e2e\\console-out.txt\r\n' "$E2E_WATCHDOG_WIN" \
   >"$E2E_C/e2e/console-run.cmd"
-xvfb-run -a wine wineconsole cmd /c 'C:\e2e\console-run.cmd' \
-  </dev/null >"$E2E_WORK/xvfb.log" 2>&1 &
+wine wineconsole cmd /c 'C:\e2e\console-run.cmd' \
+  </dev/null >"$E2E_WORK/wineconsole.log" 2>&1 &
 console_job=$!
 E2E_BACKGROUND_PIDS+=("$console_job")
 

@@ -29,7 +29,9 @@ e2e_fail() {
 # e2e_begin NAME WATCHDOG_EXE FIXTURE_DIR PREFIX
 # Recreates PREFIX, starts its wineserver and installs the stand-ins. The
 # prefix's wineserver, and with it every Windows process of the run, is ended
-# when the calling script exits, whatever the outcome.
+# when the calling script exits, whatever the outcome. With E2E_DISPLAY=1 set
+# before the call, everything in the prefix runs on a virtual X display of its
+# own (e2e_start_display); otherwise on none.
 e2e_begin() {
   E2E_NAME=$1
   E2E_WATCHDOG=$(realpath "$2")
@@ -38,15 +40,20 @@ e2e_begin() {
   WINEPREFIX=$(realpath -m "$4")
   export WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' LC_ALL=C LANG=C
   # Console windows exist only where a scenario asks for a display.
-  unset DISPLAY WAYLAND_DISPLAY
+  unset DISPLAY WAYLAND_DISPLAY XAUTHORITY
   E2E_C=$WINEPREFIX/drive_c
   E2E_WORK=$WINEPREFIX.work
   E2E_BACKGROUND_PIDS=()
+  E2E_XVFB_PID=
   E2E_PASSED=0
   trap e2e_end EXIT
   wineserver -k 2>/dev/null || true # a server left by an aborted run
   rm -rf "$WINEPREFIX" "$E2E_WORK"
   mkdir -p "$WINEPREFIX" "$E2E_WORK"
+  # Before the prefix's first program: the first one starts the prefix's
+  # desktop process, which later windows join. Started without a display it
+  # has no driver, and every window after it fails, display or not.
+  [ "${E2E_DISPLAY:-0}" != 1 ] || e2e_start_display
   e2e_log "$E2E_NAME: creating a fresh Wine prefix in $WINEPREFIX"
   # The prefix is made in a session of its own that ends completely: starting
   # the persistent server first leaves two services.exe, two SCMs that
@@ -70,6 +77,11 @@ e2e_end() {
   for pid in "${E2E_BACKGROUND_PIDS[@]}"; do
     wait "$pid" 2>/dev/null || true
   done
+  # The display goes last: nothing of the prefix is left to draw on it.
+  if [ -n "${E2E_XVFB_PID:-}" ]; then
+    kill "$E2E_XVFB_PID" 2>/dev/null || true
+    wait "$E2E_XVFB_PID" 2>/dev/null || true
+  fi
   if [ "$status" -eq 0 ] && [ "$E2E_PASSED" -eq 1 ]; then
     rm -rf "$WINEPREFIX" "$E2E_WORK"
     e2e_log "${E2E_PASS_MESSAGE:-$E2E_NAME: PASSED}"
@@ -78,6 +90,35 @@ e2e_end() {
     e2e_log "${E2E_FAIL_MESSAGE:-$E2E_NAME: FAILED} (prefix kept: $WINEPREFIX)"
   fi
   exit "$status"
+}
+
+# e2e_start_display: a virtual X display (Xvfb) on a free display number,
+# with an access cookie of its own, in DISPLAY for every later program; ended
+# by e2e_end.
+e2e_start_display() {
+  command -v Xvfb >/dev/null && command -v xauth >/dev/null ||
+    e2e_fail "Xvfb and xauth are needed (Debian packages xvfb, xauth)"
+  export XAUTHORITY=$E2E_WORK/Xauthority
+  local cookie display_file=$E2E_WORK/xvfb.display
+  cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
+  : >"$XAUTHORITY"
+  : >"$display_file"
+  # The server takes every cookie in its file, whatever display it names; the
+  # clients look one up by number, known only once the server has picked it.
+  xauth -q add :0 . "$cookie" || e2e_fail "could not write the display's cookie"
+  # -displayfd picks a free number and writes it once clients may connect.
+  Xvfb -displayfd 3 -auth "$XAUTHORITY" -nolisten tcp -screen 0 1024x768x24 \
+    3>"$display_file" </dev/null >"$E2E_WORK/xvfb.log" 2>&1 &
+  E2E_XVFB_PID=$!
+  local deadline=$((SECONDS + 20))
+  until grep -q '^[0-9][0-9]*$' "$display_file"; do
+    kill -0 "$E2E_XVFB_PID" 2>/dev/null || e2e_fail "Xvfb ended: $(tail -n 3 "$E2E_WORK/xvfb.log")"
+    [ "$SECONDS" -lt "$deadline" ] || e2e_fail "Xvfb did not start within 20 s"
+    sleep 0.1
+  done
+  export DISPLAY=":$(head -n 1 "$display_file")"
+  xauth -q add "$DISPLAY" . "$cookie" || e2e_fail "could not write the display's cookie"
+  e2e_log "virtual display $DISPLAY (Xvfb pid $E2E_XVFB_PID)"
 }
 
 # Marks the scenario as complete; call it last.
