@@ -96,8 +96,9 @@ e2e_end() {
 # with an access cookie of its own, in DISPLAY for every later program; ended
 # by e2e_end.
 e2e_start_display() {
-  command -v Xvfb >/dev/null && command -v xauth >/dev/null ||
+  if ! command -v Xvfb >/dev/null || ! command -v xauth >/dev/null; then
     e2e_fail "Xvfb and xauth are needed (Debian packages xvfb, xauth)"
+  fi
   export XAUTHORITY=$E2E_WORK/Xauthority
   local cookie display_file=$E2E_WORK/xvfb.display
   cookie=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
@@ -116,7 +117,8 @@ e2e_start_display() {
     [ "$SECONDS" -lt "$deadline" ] || e2e_fail "Xvfb did not start within 20 s"
     sleep 0.1
   done
-  export DISPLAY=":$(head -n 1 "$display_file")"
+  DISPLAY=":$(head -n 1 "$display_file")"
+  export DISPLAY
   xauth -q add "$DISPLAY" . "$cookie" || e2e_fail "could not write the display's cookie"
   e2e_log "virtual display $DISPLAY (Xvfb pid $E2E_XVFB_PID)"
 }
