@@ -13,6 +13,9 @@ constexpr std::uint32_t kRunningPollMs = 500;
 // Reported when the monitor thread could not be started.
 constexpr std::uint32_t kErrorExceptionInService = 1064;
 
+// The state the Service Control Manager last accepted from this process.
+std::atomic<std::uint32_t> reportedState{0};
+
 // Tells the Service Control Manager `state`, with the controls accepted so
 // far. A refusal (always so in console mode, with no handle) is ignored.
 void ReportState(std::uint32_t state, std::uint32_t exitCode = 0) {
@@ -21,7 +24,10 @@ void ReportState(std::uint32_t state, std::uint32_t exitCode = 0) {
   status.currentState = state;
   status.controlsAccepted = ServiceSettings.controlsAccepted.load();
   status.win32ExitCode = exitCode;
-  platform::ReportServiceStatus(ServiceSettings.statusHandle.load(), status);
+  if (platform::ReportServiceStatus(ServiceSettings.statusHandle.load(),
+                                    status)) {
+    reportedState = state;
+  }
 }
 
 // Control handler calls in progress, for WaitForControlHandlers.
@@ -57,6 +63,7 @@ bool TryStartMonitor() {
 }
 
 std::uint32_t RunService() {
+  reportedState = 0;
   LoadAgentLocation();
   const bool consoleMode = platform::HasConsoleWindow();
   if (!consoleMode) {
@@ -80,9 +87,15 @@ std::uint32_t RunService() {
   ReportState(kServiceRunning);
 
   for (;;) {
-    if (!consoleMode && QueryServiceState() == kServiceStopped) return 0;
-    platform::SleepMilliseconds(
-        QueryServiceState() == kServicePaused ? kPausedPollMs : kRunningPollMs);
+    // Under the manager the loop follows this process's own reports and sends
+    // no control: Wine's manager kills a service's process when any control
+    // reaches it between a stop it took and the "stop pending" report, and
+    // leaves the service marked running with no process.
+    const std::uint32_t state =
+        consoleMode ? QueryServiceState() : reportedState.load();
+    if (!consoleMode && state == kServiceStopped) return 0;
+    platform::SleepMilliseconds(state == kServicePaused ? kPausedPollMs
+                                                        : kRunningPollMs);
   }
 }
 

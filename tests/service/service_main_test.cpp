@@ -109,6 +109,21 @@ TEST_F(ServiceMainTest, ReturnsOnceStoppedAndSleepsLongerWhenPaused) {
   EXPECT_EQ(stub::Monitor().stopRequests, 2);
 }
 
+// Under Wine a control that reaches the manager while it hands a stop over
+// gets the process killed; the service's own wait must send none.
+TEST_F(ServiceMainTest, WaitsOnItsOwnReportsWithoutSendingControls) {
+  scm().AddService(kName, 1);
+  system().onSleep = [] {
+    if (fakes::System().sleeps.size() == 3) {
+      fakes::ServiceRuntime().SendControl(kControlStop);
+    }
+  };
+  EXPECT_EQ(ServiceMain(0, nullptr), 0u);
+  EXPECT_EQ(system().sleeps, States(3, 500));
+  // The start-up's two queries only.
+  EXPECT_EQ(scm().services[kName].controls, (States{4, 4}));
+}
+
 TEST_F(ServiceMainTest, KeepsWaitingWhileTheStateIsUnknown) {
   // Not installed: every query gives 0, neither stopped nor paused.
   system().sleepBudget = 5;
