@@ -44,12 +44,16 @@ class HandlerCall {
 };
 
 // Tells the Service Control Manager the state it gives for the service, but
-// start pending for "stopped": right after starting the process the manager
-// may not know it yet and answer "not active" (Wine does, under load), and
-// echoing that would end the service before it ran.
+// start pending for "stopped" and for no state at all: right after starting
+// the process the manager may not know it yet and answer "not active" (Wine
+// does, under load), and echoing that would end the service before it ran.
+// Wine refuses to interrogate a service that is start pending, so the query
+// gives 0, and takes a 0 when told: a start that reads the state after the
+// first report then fails with "Service request timeout".
 void ReportQueriedState() {
   const std::uint32_t state = QueryServiceState();
-  ReportState(state == kServiceStopped ? kServiceStartPending : state);
+  ReportState(state == kServiceStopped || state == 0 ? kServiceStartPending
+                                                     : state);
 }
 
 // False when no monitor thread could be started.
