@@ -218,8 +218,13 @@ e2e_install_standins() {
   : >"$E2E_C/e2e/netstat-rows.txt"
   # Wine's own netstat lists no sockets: the copy on disk must win.
   win reg add 'HKCU\Software\Wine\DllOverrides' /v netstat.exe /d native /f >/dev/null
-  win cmd /c netstat -ano | grep -q 'Active Connections' ||
-    e2e_fail "the netstat stand-in is not what cmd runs"
+  # cmd now and then fails to start a program it should find (exit 9009): a
+  # few tries.
+  local try
+  for try in 1 2 3; do
+    win cmd /c netstat -ano | grep -q 'Active Connections' && break
+    [ "$try" -lt 3 ] || e2e_fail "the netstat stand-in is not what cmd runs"
+  done
   rm -f "$E2E_C/e2e/netstat-calls.log"
 }
 

@@ -13,9 +13,17 @@ e2e_begin service "$@"
 
 # One supervision cycle sleeps 10 s; a recovery adds 1 s, plus 10 s for each
 # killed process still alive then. Deadlines leave room for a slow machine.
+# A recovery's commands (netstat, taskkill, the agent's -start) run through
+# cmd, which now and then fails to start a program it should find: that
+# command is lost and the watchdog tries again at a later cycle. So outcomes
+# are waited for over one cycle more than they need, a recovery that left a
+# holder alive is asked for once more (at most three times), and netstat
+# calls are compared before and after, not counted per cycle.
 readonly kCycle=10
 readonly kOneCycle=$((kCycle + 8))
+readonly kTwoCycles=$((kOneCycle + kCycle))
 readonly kRecovery=$((2 * kCycle + 1 + 15))
+readonly kRecoveries=3
 
 register_agent "$(free_port)"
 configure_agent '{"listening_ports": "4901,4902", "ssl_port": 4903}'
@@ -42,17 +50,20 @@ image_running didurozir.exe || e2e_fail "no didurozir.exe process"
 e2e_log "ok: sc query shows RUNNING, didurozir.exe runs"
 
 e2e_log "--- the agent missing: started within one cycle"
-wait_until "$kOneCycle" "agent start" agent_started_times 1
+wait_until "$kTwoCycles" "agent start" agent_started_times 1
 agent=$(last_agent_pid)
 wait_until 5 "agent process $agent" pid_alive "$agent"
 check_eq "$(image_pids riduvuruz.exe)" "$agent" "the only riduvuruz.exe"
-check_eq "$(netstat_calls)" 1 "netstat calls of the recovery"
+# One call; two when cmd lost the first recovery's start, none when it lost
+# the netstat.
+[ "$(netstat_calls)" -le 2 ] || e2e_fail "$(netstat_calls) netstat calls for one agent start"
 
 e2e_log "--- the agent running: left alone for two cycles"
+calls=$(netstat_calls)
 sleep $((2 * kCycle + 2))
 check_eq "$(agent_starts)" 1 "agent starts"
 check_eq "$(image_pids riduvuruz.exe)" "$agent" "agent process"
-check_eq "$(netstat_calls)" 1 "netstat calls"
+check_eq "$(netstat_calls)" "$calls" "netstat calls"
 
 e2e_log "--- the agent killed, leftovers on its ports"
 default_port_holder=$(start_holder default_port_holder)
@@ -68,14 +79,25 @@ TCP 127.0.0.1:50124 127.0.0.1:4033 ESTABLISHED $bystander
 TCP 127.0.0.1:4033 127.0.0.1:50123 TIME_WAIT 0
 ROWS
 e2e_log "holders: 4033 $default_port_holder, 4902 $listening_port_holder, 4903 $ssl_port_holder; bystander $bystander"
-win taskkill /F /pid "$agent" >/dev/null
-wait_until 5 "agent $agent gone" pid_gone "$agent"
-wait_until "$kRecovery" "agent restart" agent_started_times 2
-agent=$(last_agent_pid)
-check_eq "$(netstat_calls)" 2 "netstat calls"
-for holder in "$default_port_holder" "$listening_port_holder" "$ssl_port_holder"; do
-  pid_gone "$holder" || e2e_fail "holder $holder of a watched port still runs"
+holders_gone() {
+  local holder
+  for holder in "$default_port_holder" "$listening_port_holder" "$ssl_port_holder"; do
+    pid_gone "$holder" || return 1
+  done
+}
+calls=$(netstat_calls)
+starts=$(agent_starts)
+for recovery in $(seq "$kRecoveries"); do
+  win taskkill /F /pid "$agent" >/dev/null
+  wait_until 5 "agent $agent gone" pid_gone "$agent"
+  wait_until $((kRecovery + kCycle)) "agent restart" agent_started_times $((starts + recovery))
+  agent=$(last_agent_pid)
+  holders_gone && break
+  [ "$recovery" -lt "$kRecoveries" ] ||
+    e2e_fail "a holder of a watched port still runs after $kRecoveries recoveries"
+  e2e_log "a holder outlived recovery $recovery (cmd lost its netstat or a taskkill): once more"
 done
+[ "$(netstat_calls)" -gt "$calls" ] || e2e_fail "the recovery did not ask netstat"
 e2e_log "ok: the holders of 4033, 4902 and 4903 were killed"
 pid_alive "$bystander" || e2e_fail "the holder of an unwatched port was killed"
 e2e_log "ok: the bystander on 5555 lives"
@@ -86,12 +108,13 @@ service_control pause || e2e_fail "the pause control was refused"
 wait_until 10 "paused state" service_state_is 7
 win taskkill /F /pid "$agent" >/dev/null
 wait_until 5 "agent $agent gone" pid_gone "$agent"
+starts=$(agent_starts)
 sleep $((kCycle + 2))
-check_eq "$(agent_starts)" 2 "agent starts while paused"
+check_eq "$(agent_starts)" "$starts" "agent starts while paused"
 service_control continue || e2e_fail "the continue control was refused"
 wait_until 10 "running state" service_state_is 4
 # The new monitor thread's first cycle runs at once.
-wait_until "$kOneCycle" "agent restart after continue" agent_started_times 3
+wait_until "$kTwoCycles" "agent restart after continue" agent_started_times $((starts + 1))
 agent=$(last_agent_pid)
 
 e2e_log "--- stop through sc"
@@ -117,8 +140,9 @@ watchdog start_for_uninstall -start
 check_output start_for_uninstall 0 'Start: [didurozir] Success\r\n'
 watchdog uninstall -uninstall
 check_output uninstall 0 'Uninstall: [didurozir] Success\r\n'
-service_missing || e2e_fail "the service is still registered: $(service_query)"
-e2e_log "ok: the service is gone (1060)"
+# The entry goes with the last handle to it; the stopped process holds some
+# until it has ended, a moment after the uninstall returned.
+wait_until 10 "the service gone (1060)" service_missing
 win sc query "$E2E_SERVICE_NAME" >/dev/null && e2e_fail "sc query still finds the service"
 wait_until 10 "didurozir.exe ended" image_gone didurozir.exe
 
