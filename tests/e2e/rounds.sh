@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Repeated management of the real service under Wine's Service Control
-# Manager, ROUNDS rounds (60 by default) of one KIND:
+# Manager, ROUNDS rounds (100 by default) of one KIND:
 #   stop     install, start, stop, uninstall
 #   running  install, start, uninstall of the running service
 #   both     the two kinds in turn, stop first (the default)
@@ -11,7 +11,7 @@
 set -euo pipefail
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
-rounds=${4:-60}
+rounds=${4:-100}
 kind=${5:-both}
 case $kind in
   stop | running | both) ;;
