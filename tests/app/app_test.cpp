@@ -383,7 +383,7 @@ TEST_F(AppTest, RunsAsAServiceUntilStopped) {
   EXPECT_EQ(outcome.output, "");
   EXPECT_EQ(runtime().registeredName, L"didurozir");
   EXPECT_EQ(runtime().AcceptedStates(),
-            (std::vector<std::uint32_t>{2, 4, 3, 1}));
+            (std::vector<std::uint32_t>{2, 2, 2, 4, 3, 1}));
   EXPECT_EQ(stub::Monitor().starts, 1);
   EXPECT_EQ(stub::Monitor().stopRequests, 1);
   EXPECT_EQ(system().sleeps, (std::vector<std::uint32_t>{500, 500}));
