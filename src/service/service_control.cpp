@@ -126,9 +126,15 @@ std::uint32_t UninstallService() {
 
   ServiceStatus status{};
   {
+    // Unlike the first open, a refused manager here is reported with the
+    // system's own code for it.
     OpenedService check;
-    const std::uint32_t checkError = OpenOwnService(check);
-    if (checkError != 0) return checkError;
+    check.manager =
+        ScopedScHandle(platform::OpenServiceManager(kManagerAllAccess));
+    if (!check.manager.IsValid()) return platform::LastServiceError();
+    check.service = ScopedScHandle(platform::OpenNamedService(
+        check.manager.Get(), ServiceSettings.serviceName, kServiceAllAccess));
+    if (!check.service.IsValid()) return platform::LastServiceError();
     const std::uint32_t refusal = Interrogate(check.service.Get(), status);
     if (refusal != 0) return refusal;
   }

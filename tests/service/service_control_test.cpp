@@ -196,9 +196,10 @@ INSTANTIATE_TEST_SUITE_P(
                                   ScCall::kOpenManager, 1, kErrorInvalidHandle},
                       FailureCase{"uninstall: open", UninstallService, 1,
                                   ScCall::kOpenService, 1, kAccessDenied},
+                      // Only the first manager open stands for 6.
                       FailureCase{"uninstall: no manager for the check",
                                   UninstallService, 1, ScCall::kOpenManager, 2,
-                                  kErrorInvalidHandle},
+                                  kAccessDenied},
                       FailureCase{"uninstall: check open", UninstallService, 1,
                                   ScCall::kOpenService, 2, kAccessDenied},
                       FailureCase{"uninstall: check refused", UninstallService,
