@@ -38,9 +38,9 @@ bool StopRequestedHere() {
   return stopRequested || boost::this_thread::interruption_requested();
 }
 
-// Walks a fresh snapshot until `matches` accepts an entry. A stop request seen
-// after any step ends the walk as if nothing matched, and so does a snapshot
-// that can't be taken or read.
+// Walks a fresh snapshot until `matches` accepts an entry. The first entry is
+// always compared; a stop request seen after any later step ends the walk as
+// if nothing matched, and so does a snapshot that can't be taken or read.
 template <typename Matches>
 bool FindProcess(Matches matches) {
   const platform::ScopedProcessSnapshot snapshot(
@@ -49,9 +49,9 @@ bool FindProcess(Matches matches) {
   platform::ProcessEntry entry;
   if (!platform::FirstProcess(snapshot.Get(), &entry)) return false;
   for (;;) {
-    if (StopRequestedHere()) return false;
     if (matches(entry)) return true;
     if (!platform::NextProcess(snapshot.Get(), &entry)) return false;
+    if (StopRequestedHere()) return false;
   }
 }
 

@@ -337,10 +337,47 @@ TEST_F(SupervisionTest, StopDuringImageTestEndsWalkAndThreadWithoutRecovery) {
 
   EXPECT_FALSE(RunUntilSleep(0));
 
-  EXPECT_EQ(fakes::ProcessList().steps, 1);
+  // The entry of the step that saw the stop is not compared.
+  EXPECT_EQ(fakes::ProcessList().steps, 2);
   EXPECT_TRUE(fakes::Pipe().commands.empty());
   EXPECT_TRUE(Commands().empty());
   EXPECT_TRUE(SleepsTaken().empty());
+}
+
+// A walk compares the snapshot's first entry before it looks for a stop
+// request, in the image test and in the liveness check alike.
+TEST_F(SupervisionTest, AStopBeforeAWalkStillLetsItsFirstEntryMatch) {
+  struct {
+    const char* what;
+    std::vector<fakes::FakeProcess> processes;
+    int stopAtWalk;  // the snapshot during whose first step the stop comes
+    Strings commands;
+    Sleeps sleeps;
+  } cases[] = {
+      {"image test", {kAgent, kSystem}, 1, {}, {10000}},
+      {"liveness check",
+       {{L"a.exe", 1200}, kSystem},
+       2,
+       {Kill("1200")},
+       {1000, 10000}},
+  };
+  for (const auto& c : cases) {
+    fakes::ResetAll();
+    stopRequested = false;
+    fakes::ProcessList().processes = c.processes;
+    fakes::Pipe().output = Listing({{"4033", "1200"}});
+    const int stopAtWalk = c.stopAtWalk;
+    fakes::ProcessList().onStep = [stopAtWalk] {
+      if (fakes::ProcessList().opened == stopAtWalk && !stopRequested.load()) {
+        RequestStopOnThisThread();
+      }
+    };
+
+    EXPECT_TRUE(RunUntilSleep(0)) << c.what;
+
+    EXPECT_EQ(Commands(), c.commands) << c.what;
+    EXPECT_EQ(SleepsTaken(), c.sleeps) << c.what;
+  }
 }
 
 TEST_F(SupervisionTest, StopDuringKillsLetsThemAllRunThenEndsAtTheSleep) {
@@ -371,8 +408,9 @@ TEST_F(SupervisionTest, StopDuringLivenessWalkCountsPidsGoneThenStarts) {
   EXPECT_EQ(Commands(), (Strings{Kill("1200"), Kill("344"), kStart}));
   EXPECT_EQ(SleepsTaken(), (Sleeps{1000, 10000}));
   EXPECT_EQ(fakes::ProcessList().opened, 3);
-  // Each liveness walk ended after its first step.
-  EXPECT_EQ(fakes::ProcessList().steps, 3 + 1 + 1);
+  // Each liveness walk compared its first entry and ended after its second
+  // step.
+  EXPECT_EQ(fakes::ProcessList().steps, 3 + 2 + 2);
 }
 
 TEST_F(SupervisionTest, StopDuringStartCommandEndsAtTheClosingSleep) {
