@@ -36,10 +36,12 @@ constexpr std::uint32_t kControlStop = 1;
 constexpr std::uint32_t kControlPause = 2;
 constexpr std::uint32_t kControlContinue = 3;
 constexpr std::uint32_t kControlInterrogate = 4;
+constexpr std::uint32_t kControlShutdown = 5;
 
 // Bits of controlsAccepted.
 constexpr std::uint32_t kAcceptStop = 1;
 constexpr std::uint32_t kAcceptPauseContinue = 2;
+constexpr std::uint32_t kAcceptShutdown = 4;
 
 // System error codes the operations produce or look for.
 constexpr std::uint32_t kErrorInvalidHandle = 6;  // the manager can't be opened
@@ -128,7 +130,8 @@ extern char errorText[kErrorTextCapacity];
 
 // The service body: loads the agent's location, reports the start, starts the
 // monitor and waits until the service is stopped. With a console window it
-// runs in the foreground, unregistered, and never returns. Returns 0.
+// runs in the foreground, unregistered, and never returns. Returns 0, or 1064
+// after a failure that ended it, which it has reported as stopped.
 std::uint32_t ServiceMain(std::uint32_t argumentCount, wchar_t** arguments);
 
 // Waits, a second at most, until no ServiceCtrlHandler call is in progress.
@@ -139,8 +142,8 @@ std::uint32_t ServiceMain(std::uint32_t argumentCount, wchar_t** arguments);
 // stopped).
 void WaitForControlHandlers();
 
-// Obeys stop, pause and continue without waiting for the monitor thread;
-// returns 0 for every control.
+// Obeys stop, shutdown (as a stop), pause and continue without waiting for the
+// monitor thread; returns 0 for every control.
 std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t eventType,
                                  void* eventData, void* context);
 

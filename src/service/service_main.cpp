@@ -70,7 +70,9 @@ std::uint32_t RunService() {
   ReportState(kServiceStartPending);
   ServiceSettings.controlsAccepted |= kAcceptStop;
   ReportQueriedState();
-  ServiceSettings.controlsAccepted |= kAcceptPauseContinue;
+  // Shutdown with pause and continue: a system going down must not see its
+  // agent restarted.
+  ServiceSettings.controlsAccepted |= kAcceptPauseContinue | kAcceptShutdown;
   ReportQueriedState();
   if (!TryStartMonitor()) {
     // Without its monitor the service would only pretend to watch.
@@ -92,12 +94,16 @@ std::uint32_t ServiceMain(std::uint32_t, wchar_t**) {
   platform::RestrictDllSearchToSystemDirectory();
   const CServiceManager manager;
   const CServiceUtility utility;
-  // Run by the dispatcher, nothing may escape into the platform.
+  // Run by the dispatcher, nothing may escape into the platform. A failure
+  // after the registration would leave the service start pending or running
+  // without a monitor, and the dispatcher waiting for ever: it ends the
+  // service instead.
   try {
     return RunService();
   } catch (...) {
-    return 0;
   }
+  ReportState(kServiceStopped, kErrorExceptionInService);
+  return kErrorExceptionInService;
 }
 
 // A handler never blocks, so this takes a moment at most; bounded all the
@@ -111,19 +117,26 @@ void WaitForControlHandlers() {
 std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t, void*,
                                  void*) {
   const HandlerCall call;
+  // The report a stop or pause ends with, sent whatever fails before it: the
+  // manager would otherwise keep the service pending for good.
+  std::uint32_t finalState = 0;
+  if (control == kControlStop || control == kControlShutdown) {
+    finalState = kServiceStopped;
+  } else if (control == kControlPause) {
+    finalState = kServicePaused;
+  }
   try {
     platform::RestrictDllSearchToSystemDirectory();
     const CServiceManager manager;
     switch (control) {
       case kControlStop:
+      case kControlShutdown:
         ReportState(kServiceStopPending);
         RequestMonitorStop();
-        ReportState(kServiceStopped);
         break;
       case kControlPause:
         ReportState(kServicePausePending);
         RequestMonitorStop();
-        ReportState(kServicePaused);
         break;
       case kControlContinue:
         ReportState(kServiceContinuePending);
@@ -134,7 +147,10 @@ std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t, void*,
         break;
     }
   } catch (...) {
-    // Called by the dispatcher: nothing may escape into the platform.
+    // Called by the dispatcher: nothing may escape into the platform. The
+    // monitor still sees the flag at its next test.
+    if (finalState != 0) stopRequested = true;
   }
+  if (finalState != 0) ReportState(finalState);
   return 0;
 }

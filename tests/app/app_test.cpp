@@ -316,7 +316,9 @@ TEST_P(DispatchTest, ChoosesBetweenDispatcherAndConsole) {
   const DispatchCase& c = GetParam();
   scm().AddService(L"didurozir", 1);
   system().hasConsole = c.hasConsole;
-  system().sleepBudget = 2;  // ends a console run
+  // Ends a console run; the service body takes the budget's end for a
+  // failure and returns 1064, which becomes the exit code.
+  system().sleepBudget = 2;
   runtime().failDispatcher = c.dispatcherFails;
 
   const Outcome outcome = Run(c.switches);
@@ -357,13 +359,13 @@ INSTANTIATE_TEST_SUITE_P(
                                    {L"-CONSOLESTART"},
                                    true,
                                    false,
-                                   0,
+                                   1064,
                                    false},
                       DispatchCase{"console start wins over start",
                                    {L"-start", L"/consoleStart"},
                                    true,
                                    false,
-                                   0,
+                                   1064,
                                    false}));
 
 // The whole life of the service under the dispatcher: start, a stop from the
