@@ -4,8 +4,9 @@
 
 namespace platform {
 
-// Runs `command` through the command processor and returns when it has ended.
-// Its exit status is not reported: nobody looks at it.
+// Runs `command` through the command processor and returns when it has ended,
+// exactly as written whatever quotes it holds. Its exit status is not
+// reported: nobody looks at it. Throws std::bad_alloc only.
 void RunCommand(const char* command);
 
 }  // namespace platform
