@@ -10,10 +10,9 @@ namespace platform {
 // more than two quotes, cmd /c drops the first and the last one, which breaks
 // a quoted path followed by quoted arguments; one more pair around the whole
 // command is what it drops instead, so the command runs as written.
-void RunCommand(const char* command) {
+int RunCommand(const char* command) {
   if (command == nullptr) {
-    static_cast<void>(std::system(nullptr));
-    return;
+    return std::system(nullptr) != 0 ? 0 : -1;
   }
   const std::size_t length = std::strlen(command);
   const std::unique_ptr<char[]> quoted(new char[length + 3]);
@@ -21,7 +20,7 @@ void RunCommand(const char* command) {
   std::memcpy(&quoted[1], command, length);
   quoted[length + 1] = '"';
   quoted[length + 2] = '\0';
-  static_cast<void>(std::system(quoted.get()));
+  return std::system(quoted.get());
 }
 
 }  // namespace platform
