@@ -1,4 +1,5 @@
 #include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
 #include <rapidjson/filereadstream.h>
 #include <rapidjson/reader.h>
 
@@ -217,14 +218,26 @@ class ExponentGuardStream {
 // Parses the whole file. RapidJSON takes any value as the root; the agent's
 // file must be an object or an array. Iterative parsing keeps deep nesting off
 // the call stack and accepts the same grammar as the recursive parser.
-bool ParseConf(std::FILE* file, ConfDocument& document) {
+bool ParseConf(std::FILE* file, ConfDocument& document,
+               ServerConfReading* reading) {
   char buffer[4096];
   rapidjson::FileReadStream fileStream(file, buffer, sizeof buffer);
   ExponentGuardStream<rapidjson::FileReadStream> stream(fileStream);
   rapidjson::SkipWhitespace(stream);
-  if (stream.Peek() != '{' && stream.Peek() != '[') return false;
+  if (stream.Peek() != '{' && stream.Peek() != '[') {
+    if (reading != nullptr) {
+      reading->errorOffset = stream.Tell();
+      reading->error = "The document root must be an object or an array.";
+    }
+    return false;
+  }
   document.ParseStream<rapidjson::kParseIterativeFlag>(stream);
-  return !document.HasParseError();
+  if (!document.HasParseError()) return true;
+  if (reading != nullptr) {
+    reading->errorOffset = document.GetErrorOffset();
+    reading->error = rapidjson::GetParseError_En(document.GetParseError());
+  }
+  return false;
 }
 
 // Inserts the comma-separated tokens of the member `key` of `root`.
@@ -252,27 +265,38 @@ std::string JsonValueToText(const rapidjson::Value& value,
   return ValueToText(value, std::move(fallback));
 }
 
-void AddServerConfPorts(PortSet& ports, std::string configDirectory) {
+void AddServerConfPorts(PortSet& ports, std::string configDirectory,
+                        ServerConfReading* reading) {
+  ServerConfReading ignored;
+  ServerConfReading& outcome = reading != nullptr ? *reading : ignored;
+  outcome = ServerConfReading();
   if (configDirectory.empty()) return;
   std::string path = std::move(configDirectory);
   path += platform::kPathSeparator;
   path += kServerConfName;
+  if (reading != nullptr) reading->path = path;
 
   try {
+    outcome.outcome = ServerConfOutcome::kAbsent;
     if (!boost::filesystem::exists(boost::filesystem::path(path))) return;
   } catch (const boost::filesystem::filesystem_error&) {
+    outcome.outcome = ServerConfOutcome::kUnreadable;
     return;
   }
 
   // Existing is not readable: a directory named server.conf, or a file
   // locked or denied to us.
+  outcome.outcome = ServerConfOutcome::kUnreadable;
   const platform::ScopedFile file(platform::OpenFileForRead(path));
   if (!file.IsValid()) return;
 
+  outcome.outcome = ServerConfOutcome::kUnparsable;
   ConfDocument document;
-  if (!ParseConf(file.Get(), document)) return;
+  if (!ParseConf(file.Get(), document, reading)) return;
   // An array root passes the parse but names no keys.
+  outcome.outcome = ServerConfOutcome::kNotObject;
   if (!document.IsObject()) return;
+  outcome.outcome = ServerConfOutcome::kUsed;
   AddPortsOfMember(ports, document, kListeningPortsKey);
   AddPortsOfMember(ports, document, kSslPortKey);
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/service_control.h"
@@ -21,6 +22,9 @@ constexpr std::size_t kDescriptionCapacity = 1024;
 // registration would let another program run in its place.
 constexpr std::size_t kPathCapacity = 32768;
 constexpr std::size_t kBinaryPathCapacity = kPathCapacity + 2;  // the quotes
+
+// The file of the event messages, beside the executable.
+constexpr wchar_t kMessageFileName[] = L"didurozir-messages.dll";
 
 // Service states as the Service Control Manager reports them.
 constexpr std::uint32_t kServiceStopped = 1;

@@ -1,5 +1,7 @@
 #include "platform/service_control.h"
 
+#include "events/events.h"
+#include "platform/event_log.h"
 #include "platform/system.h"
 #include "service/service.h"
 
@@ -101,6 +103,15 @@ std::uint32_t RequestAndWait(std::uint32_t targetState, bool stop) {
   return kWaitTimeout;
 }
 
+// The event messages live in a resource-only DLL beside the executable, so
+// that an Event Viewer holding them open never keeps the executable itself
+// from being replaced.
+std::wstring MessageFilePath() {
+  std::wstring path = ServiceSettings.moduleDirectory;
+  if (!path.empty() && path.back() != L'\\') path += L'\\';
+  return path + kMessageFileName;
+}
+
 }  // namespace
 
 std::uint32_t QueryServiceState() {
@@ -147,6 +158,8 @@ std::uint32_t UninstallService() {
   if (!platform::DeleteNamedService(target.service.Get())) {
     return platform::LastServiceError();
   }
+  // Like the registration, not worth failing the uninstallation for.
+  platform::RemoveEventLogSource(events::kSourceName);
   return 0;
 }
 
@@ -179,5 +192,6 @@ std::uint32_t InstallService() {
       sizeof restartActions / sizeof restartActions[0];
   s.failureActions.actions = restartActions;
   platform::SetServiceFailureActions(service.Get(), s.failureActions);
+  platform::RegisterEventLogSource(events::kSourceName, MessageFilePath());
   return 0;
 }

@@ -1,6 +1,7 @@
 #include <atomic>
 #include <exception>
 
+#include "events/events.h"
 #include "monitor/monitor.h"
 #include "platform/service_runtime.h"
 #include "platform/system.h"
@@ -76,6 +77,7 @@ std::uint32_t RunService() {
   ReportQueriedState();
   if (!TryStartMonitor()) {
     // Without its monitor the service would only pretend to watch.
+    events::Report(events::kMonitorNotStarted, {});
     ReportState(kServiceStopped, kErrorExceptionInService);
     return 0;
   }
@@ -133,15 +135,25 @@ std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t, void*,
       case kControlShutdown:
         ReportState(kServiceStopPending);
         RequestMonitorStop();
+        events::Report(control == kControlStop ? events::kStopReceived
+                                               : events::kShutdownReceived,
+                       {});
         break;
       case kControlPause:
         ReportState(kServicePausePending);
         RequestMonitorStop();
+        events::Report(events::kPauseReceived, {});
         break;
       case kControlContinue:
         ReportState(kServiceContinuePending);
+        events::Report(events::kContinueReceived, {});
         // Still paused when no monitor thread could be started.
-        ReportState(TryStartMonitor() ? kServiceRunning : kServicePaused);
+        if (TryStartMonitor()) {
+          ReportState(kServiceRunning);
+        } else {
+          events::Report(events::kMonitorNotStarted, {});
+          ReportState(kServicePaused);
+        }
         break;
       default:
         break;

@@ -4,6 +4,7 @@ namespace fakes {
 
 void ResetAll() {
   Command().Reset();
+  EventLog().Reset();
   File().Reset();
   Pipe().Reset();
   ProcessList().Reset();

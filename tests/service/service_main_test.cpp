@@ -1,6 +1,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_event_log.h"
 #include "monitor/monitor.h"
 #include "service_fixture.h"
 
@@ -181,6 +182,7 @@ struct ControlCase {
   States reported;
   int stopRequests;
   int starts;
+  States events;  // written to the Event Log
 };
 
 class HandlerTest : public ServiceMainTest,
@@ -204,24 +206,26 @@ TEST_P(HandlerTest, ReportsAndTellsTheMonitor) {
   }
   EXPECT_EQ(stub::Monitor().stopRequests, c.stopRequests);
   EXPECT_EQ(stub::Monitor().starts, c.starts);
+  EXPECT_EQ(fakes::EventLog().Ids(), c.events) << c.what;
   EXPECT_EQ(system().dllSearchRestrictions, 1);
   EXPECT_TRUE(system().sleeps.empty());  // never waits
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Controls, HandlerTest,
-    ::testing::Values(ControlCase{"stop", 1, {3, 1}, 1, 0},
-                      ControlCase{"pause", 2, {6, 7}, 1, 0},
-                      ControlCase{"continue", 3, {5, 4}, 0, 1},
-                      ControlCase{"interrogate", 4, {}, 0, 0},
-                      ControlCase{"shutdown", 5, {3, 1}, 1, 0},
-                      ControlCase{"parameter change", 6, {}, 0, 0},
-                      ControlCase{"user defined", 200, {}, 0, 0}));
+    ::testing::Values(ControlCase{"stop", 1, {3, 1}, 1, 0, {1010}},
+                      ControlCase{"pause", 2, {6, 7}, 1, 0, {1011}},
+                      ControlCase{"continue", 3, {5, 4}, 0, 1, {1012}},
+                      ControlCase{"interrogate", 4, {}, 0, 0, {}},
+                      ControlCase{"shutdown", 5, {3, 1}, 1, 0, {1013}},
+                      ControlCase{"parameter change", 6, {}, 0, 0, {}},
+                      ControlCase{"user defined", 200, {}, 0, 0, {}}));
 
 TEST_F(HandlerTest, StaysPausedWhenTheMonitorCantRestart) {
   stub::Monitor().failStart = true;
   EXPECT_EQ(ServiceCtrlHandler(kControlContinue, 0, nullptr, nullptr), 0u);
   EXPECT_EQ(AllStates(), (States{5, 7}));
+  EXPECT_EQ(fakes::EventLog().Ids(), (States{1012, 1003}));
 }
 
 // Whatever fails on the way, a stop or pause ends in its final report and
