@@ -4,6 +4,7 @@
 
 #include "events/events.h"
 #include "monitor/monitor.h"
+#include "platform/console.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -63,14 +64,16 @@ void LoadAgentLocation() {
         events::Report(events::kAgentImagePathEmpty, {kAgentServiceKeyText});
       }
     } else {
-      std::fputs("quenam RegOpen Error.\n", stdout);
+      platform::WriteStdout("quenam RegOpen Error.\n",
+                            platform::Encoding::kAnsi);
       events::Report(events::kAgentKeyMissing, {kAgentServiceKeyText});
     }
   }
-  // Narrow output only: the stream is never switched to wide output.
-  std::printf(
-      "quenlink path : %s\n\n",
-      platform::WideToAnsi(imagePath, platform::CodePage::kThread).c_str());
+  // The stream is never switched to wide output.
+  platform::WriteStdout(
+      "quenlink path : " +
+          platform::WideToAnsi(imagePath, platform::CodePage::kThread) + "\n\n",
+      platform::Encoding::kAnsi);
   std::fflush(stdout);
 
   {

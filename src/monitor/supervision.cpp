@@ -10,6 +10,7 @@
 #include "monitor/monitor.h"
 #include "netstat/netstat.h"
 #include "platform/command.h"
+#include "platform/console.h"
 #include "platform/process_list.h"
 #include "platform/text.h"
 #include "platform/thread.h"
@@ -67,9 +68,8 @@ bool IsPidRunning(std::uint32_t pid) {
 // looked at; the command's exit status only goes into the record.
 int RunAndEcho(const std::string& command) {
   const int status = platform::RunCommand(command.c_str());
-  std::fputs("command : ", stdout);
-  std::fputs(command.c_str(), stdout);
-  std::fputc('\n', stdout);
+  platform::WriteStdout("command : " + command + "\n",
+                        platform::Encoding::kAnsi);
   std::fflush(stdout);
   return status;
 }

@@ -4,6 +4,7 @@ namespace fakes {
 
 void ResetAll() {
   Command().Reset();
+  Console().Reset();
   EventLog().Reset();
   File().Reset();
   Pipe().Reset();

@@ -20,6 +20,7 @@
 #include "fakes/fake_thread.h"
 #include "fakes/fakes.h"
 #include "monitor/monitor.h"
+#include "platform/file.h"
 
 namespace {
 
@@ -565,7 +566,8 @@ TEST_F(SupervisionTest, AnUnusableServerConfIsRecordedOnce) {
             (std::vector<std::uint32_t>{events::kServerConfUnusable,
                                         events::kRecovery, events::kRecovery}));
   EXPECT_EQ(fakes::EventLog().events[0].inserts,
-            (Strings{AgentLocation.configDirectory + "/server.conf",
+            (Strings{AgentLocation.configDirectory + platform::kPathSeparator +
+                         "server.conf",
                      "it is not valid JSON: Missing a name for object member. "
                      "(at byte offset 17)"}));
 }
