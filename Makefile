@@ -1,5 +1,5 @@
 # Entry points; each does its own set-up on a fresh Debian 12 machine.
-.PHONY: test build demo bench fuzz format clean
+.PHONY: test build dist demo bench fuzz format clean
 
 test:  ## every test: native, sanitizers, Windows build under Wine
 	scripts/test.sh
@@ -9,6 +9,9 @@ build:  ## the Windows executable: build/windows/src/app/didurozir.exe
 	scripts/build-win-boost.sh build/_deps/boost-win
 	cmake --preset windows >/dev/null
 	cmake --build --preset windows -j $$(nproc)
+
+dist:  ## the release in dist/: stripped didurozir.exe (+ .debug), didurozir-messages.dll, the MSI, SHA256SUMS
+	scripts/dist.sh
 
 demo:  ## builds, then shows the watchdog freeing the agent's ports and restarting it, under Wine
 	scripts/demo.sh

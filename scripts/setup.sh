@@ -7,7 +7,7 @@ packages=(
   libboost-dev libboost-thread-dev libboost-filesystem-dev
   rapidjson-dev libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
-  g++-mingw-w64-x86-64-posix wine wine64 xvfb
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb wixl
   valgrind gnuplot-nox
 )
 

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/console.h"
 #include "platform/service_runtime.h"
 #include "platform/system.h"
 #include "platform/text.h"
@@ -80,11 +81,14 @@ bool EqualIgnoringAsciiCase(const wchar_t* a, const wchar_t* b) {
 }
 
 void PrintHelp() {
-  for (const char* text : kHelpText) std::fputs(text, stdout);
+  for (const char* text : kHelpText) {
+    platform::WriteStdout(text, platform::Encoding::kUtf8);
+  }
 }
 
 void PrintInvalid(const wchar_t* argument) {
-  std::printf("Invalid Value: %s\n", Narrow(argument).c_str());
+  platform::WriteStdout("Invalid Value: " + Narrow(argument) + "\n",
+                        platform::Encoding::kAnsi);
 }
 
 enum class Parse { kRun, kEnd };
@@ -111,8 +115,10 @@ Parse ParseSwitches(int argumentCount, wchar_t** arguments) {
 void RunAndReport(const Operation& operation) {
   const std::uint32_t result = operation.run();
   const std::string name = Narrow(ServiceSettings.serviceName);
-  std::printf("%s: [%s] %s\n", operation.report, name.c_str(),
-              result == 0 ? "Success" : SystemErrorText(result));
+  const std::string line = std::string(operation.report) + ": [" + name + "] " +
+                           (result == 0 ? "Success" : SystemErrorText(result)) +
+                           "\n";
+  platform::WriteStdout(line, platform::Encoding::kAnsi);
 }
 
 std::uint32_t Dispatch() {

@@ -2,7 +2,9 @@
 #include <cstdio>
 #include <string>
 
+#include "events/events.h"
 #include "monitor/monitor.h"
+#include "platform/console.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -13,6 +15,8 @@ namespace {
 constexpr wchar_t kAgentServiceKey[] =
     L"SYSTEM\\CurrentControlSet\\Services\\riduvuruz";
 constexpr wchar_t kAgentProductKey[] = L"SOFTWARE\\QUENTAR\\Agent";
+constexpr char kAgentServiceKeyText[] =
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\riduvuruz";
 
 // Each value is read into a fresh buffer of this many units.
 constexpr std::size_t kValueUnits = 260;
@@ -29,6 +33,22 @@ std::wstring ReadText(const platform::ScopedRegistryKey& key,
   return std::wstring(buffer, static_cast<std::size_t>(end - buffer));
 }
 
+// What the service starts with: where the agent is and what it watches.
+// Best effort: the record must not keep the service from starting.
+void ReportStart() {
+  try {
+    std::string ports;
+    for (const std::string& port : BuildWatchedPorts()) {
+      if (!ports.empty()) ports += ", ";
+      ports += port;
+    }
+    events::Report(
+        events::kServiceStarted,
+        {AgentLocation.imagePath, AgentLocation.configDirectory, ports});
+  } catch (...) {
+  }
+}
+
 }  // namespace
 
 void LoadAgentLocation() {
@@ -40,19 +60,29 @@ void LoadAgentLocation() {
       imagePath = ReadText(serviceKey, L"ImagePath");
       AgentLocation.imagePath =
           platform::WideToAnsi(imagePath, platform::CodePage::kThread);
+      if (imagePath.empty()) {
+        events::Report(events::kAgentImagePathEmpty, {kAgentServiceKeyText});
+      }
     } else {
-      std::fputs("quenam RegOpen Error.\n", stdout);
+      platform::WriteStdout("quenam RegOpen Error.\n",
+                            platform::Encoding::kAnsi);
+      events::Report(events::kAgentKeyMissing, {kAgentServiceKeyText});
     }
   }
-  // Narrow output only: the stream is never switched to wide output.
-  std::printf(
-      "quenlink path : %s\n\n",
-      platform::WideToAnsi(imagePath, platform::CodePage::kThread).c_str());
+  // The stream is never switched to wide output.
+  platform::WriteStdout(
+      "quenlink path : " +
+          platform::WideToAnsi(imagePath, platform::CodePage::kThread) + "\n\n",
+      platform::Encoding::kAnsi);
   std::fflush(stdout);
 
-  const platform::ScopedRegistryKey productKey(
-      platform::OpenMachineKey(kAgentProductKey));
-  if (!productKey.IsValid()) return;
-  AgentLocation.configDirectory = platform::WideToAnsi(
-      ReadText(productKey, L"configPath"), platform::CodePage::kThread);
+  {
+    const platform::ScopedRegistryKey productKey(
+        platform::OpenMachineKey(kAgentProductKey));
+    if (productKey.IsValid()) {
+      AgentLocation.configDirectory = platform::WideToAnsi(
+          ReadText(productKey, L"configPath"), platform::CodePage::kThread);
+    }
+  }
+  ReportStart();
 }

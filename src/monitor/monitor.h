@@ -5,6 +5,7 @@
 #include <atomic>
 #include <boost/thread/thread.hpp>
 #include <cstdint>
+#include <set>
 #include <string>
 
 // Where the agent lives, narrow text in the ANSI code page. Written once by
@@ -35,6 +36,10 @@ void RequestMonitorStop();
 // returning or by the boost::thread_interrupted of an interrupted sleep; any
 // other failure only cuts the current cycle short.
 void RunMonitor();
+
+// The agent's ports as a recovery watches them now: the built-in ones and
+// those of server.conf, whose state goes into the record.
+std::set<std::string> BuildWatchedPorts();
 
 // True when a running process has exactly this image name (case-sensitive).
 // False when the process list can't be read, or once stopRequested is set or

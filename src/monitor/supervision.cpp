@@ -2,13 +2,17 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "events/events.h"
 #include "monitor/monitor.h"
 #include "netstat/netstat.h"
 #include "platform/command.h"
+#include "platform/console.h"
 #include "platform/process_list.h"
+#include "platform/text.h"
 #include "platform/thread.h"
 #include "ports/ports.h"
 
@@ -38,9 +42,9 @@ bool StopRequestedHere() {
   return stopRequested || boost::this_thread::interruption_requested();
 }
 
-// Walks a fresh snapshot until `matches` accepts an entry. A stop request seen
-// after any step ends the walk as if nothing matched, and so does a snapshot
-// that can't be taken or read.
+// Walks a fresh snapshot until `matches` accepts an entry. The first entry is
+// always compared; a stop request seen after any later step ends the walk as
+// if nothing matched, and so does a snapshot that can't be taken or read.
 template <typename Matches>
 bool FindProcess(Matches matches) {
   const platform::ScopedProcessSnapshot snapshot(
@@ -49,9 +53,9 @@ bool FindProcess(Matches matches) {
   platform::ProcessEntry entry;
   if (!platform::FirstProcess(snapshot.Get(), &entry)) return false;
   for (;;) {
-    if (StopRequestedHere()) return false;
     if (matches(entry)) return true;
     if (!platform::NextProcess(snapshot.Get(), &entry)) return false;
+    if (StopRequestedHere()) return false;
   }
 }
 
@@ -60,55 +64,149 @@ bool IsPidRunning(std::uint32_t pid) {
       [pid](const platform::ProcessEntry& entry) { return entry.pid == pid; });
 }
 
-// Runs the command synchronously, then echoes it. Neither the command's
-// outcome nor a failing console is looked at.
-void RunAndEcho(const std::string& command) {
-  platform::RunCommand(command.c_str());
-  std::fputs("command : ", stdout);
-  std::fputs(command.c_str(), stdout);
-  std::fputc('\n', stdout);
+// Runs the command synchronously, then echoes it. A failing console is not
+// looked at; the command's exit status only goes into the record.
+int RunAndEcho(const std::string& command) {
+  const int status = platform::RunCommand(command.c_str());
+  platform::WriteStdout("command : " + command + "\n",
+                        platform::Encoding::kAnsi);
   std::fflush(stdout);
+  return status;
 }
 
-// The PIDs that hold one of the agent's ports now.
-PidSet FindPortHolders() {
-  PortSet ports = MakeDefaultPorts();
-  AddServerConfPorts(ports, AgentLocation.configDirectory);
+// The PIDs that hold one of the agent's ports now, and for the record the
+// watched ports each of them holds.
+struct PortHolders {
+  PidSet pids;
+  std::map<std::string, std::vector<std::string>> portsByPid;
+};
+
+PortHolders FindPortHolders() {
+  const PortSet ports = BuildWatchedPorts();
   CNetstat table;
   table.Capture();
   if (table.TrimToFirstTcp()) table.BuildIndex();
-  return table.FindPids(ports);
+  PortHolders holders;
+  holders.pids = table.FindPids(ports);
+  for (const std::string& port : ports) {
+    const auto rows = table.portIndex.find(port);
+    if (rows == table.portIndex.end()) continue;
+    for (const auto& row : rows->second) {
+      std::vector<std::string>& held = holders.portsByPid[row->pid];
+      if (held.empty() || held.back() != port) held.push_back(port);
+    }
+  }
+  return holders;
+}
+
+// The image names of `pids` as one walk of the process list shows them; for
+// the record only, so a stop request does not cut it short.
+std::map<std::uint32_t, std::string> ImageNamesOf(
+    const std::vector<std::uint32_t>& pids) {
+  std::map<std::uint32_t, std::string> names;
+  const platform::ScopedProcessSnapshot snapshot(
+      platform::OpenProcessSnapshot());
+  platform::ProcessEntry entry;
+  if (!snapshot.IsValid() || !platform::FirstProcess(snapshot.Get(), &entry)) {
+    return names;
+  }
+  do {
+    if (std::find(pids.begin(), pids.end(), entry.pid) == pids.end()) continue;
+    const wchar_t* end = std::find(
+        entry.imageName, entry.imageName + platform::kImageNameUnits, L'\0');
+    names[entry.pid] = platform::WideToAnsi(
+        entry.imageName, static_cast<std::size_t>(end - entry.imageName),
+        platform::CodePage::kThread);
+  } while (platform::NextProcess(snapshot.Get(), &entry));
+  return names;
+}
+
+std::string WhyNotKilled(const std::string& text) {
+  return text == "0" ? "PID 0 is no process: a socket without an owner"
+                     : "not a plain decimal PID";
 }
 
 // Frees the agent's ports and starts the agent again.
 void RecoverAgent() {
+  events::Recovery record;
+  PortHolders holders = FindPortHolders();
   std::vector<std::uint32_t> killed;
-  for (const std::string& text : FindPortHolders()) {
+  std::vector<const std::string*> killedTexts;
+  for (const std::string& text : holders.pids) {
     std::uint32_t pid = 0;
-    if (!ParseKillablePid(text, &pid)) continue;
-    RunAndEcho(MakeKillCommand(text));
+    if (!ParseKillablePid(text, &pid)) {
+      record.skipped.push_back({text, WhyNotKilled(text)});
+      continue;
+    }
     killed.push_back(pid);
+    killedTexts.push_back(&text);
+  }
+  std::map<std::uint32_t, std::string> names;
+  if (!killed.empty()) names = ImageNamesOf(killed);
+  for (std::size_t i = 0; i < killed.size(); ++i) {
+    const std::string& text = *killedTexts[i];
+    RunAndEcho(MakeKillCommand(text));
+    record.killed.push_back(
+        {text, names[killed[i]], std::move(holders.portsByPid[text])});
   }
   if (!killed.empty()) {
     platform::InterruptibleSleep(kAfterKillPause);
     // A process still alive gets one more pause to let go of its ports.
     for (const std::uint32_t pid : killed) {
-      if (IsPidRunning(pid)) platform::InterruptibleSleep(kStillAlivePause);
+      if (!IsPidRunning(pid)) continue;
+      ++record.stillAlive;
+      platform::InterruptibleSleep(kStillAlivePause);
     }
   }
-  RunAndEcho(AgentLocation.imagePath + " -start");
+  record.startCommand = AgentLocation.imagePath + " -start";
+  record.startExitCode = RunAndEcho(record.startCommand);
+  events::RecordRecovery(record);
 }
 
 // One supervision cycle without its closing pause; false when a stop request
 // was seen instead of a missing agent.
 bool SuperviseOnce(const std::wstring& imageName) {
-  if (IsImageRunning(imageName)) return true;
+  if (IsImageRunning(imageName)) {
+    events::RecordAgentRunning();
+    return true;
+  }
   if (StopRequestedHere()) return false;
   RecoverAgent();
   return true;
 }
 
 }  // namespace
+
+PortSet BuildWatchedPorts() {
+  PortSet ports = MakeDefaultPorts();
+  ServerConfReading reading;
+  AddServerConfPorts(ports, AgentLocation.configDirectory, &reading);
+  switch (reading.outcome) {
+    case ServerConfOutcome::kNoDirectory:
+      break;
+    case ServerConfOutcome::kAbsent:
+      events::RecordServerConf(reading.path, events::ConfState::kAbsent, "");
+      break;
+    case ServerConfOutcome::kUsed:
+      events::RecordServerConf(reading.path, events::ConfState::kUsable, "");
+      break;
+    case ServerConfOutcome::kUnreadable:
+      events::RecordServerConf(reading.path, events::ConfState::kUnreadable,
+                               "it cannot be opened for reading");
+      break;
+    case ServerConfOutcome::kUnparsable:
+      events::RecordServerConf(reading.path, events::ConfState::kUnparsable,
+                               "it is not valid JSON: " + reading.error +
+                                   " (at byte offset " +
+                                   std::to_string(reading.errorOffset) + ")");
+      break;
+    case ServerConfOutcome::kNotObject:
+      events::RecordServerConf(reading.path, events::ConfState::kNotObject,
+                               "its root is not a JSON object");
+      break;
+  }
+  return ports;
+}
 
 bool IsImageRunning(const std::wstring& imageName) {
   return FindProcess([&imageName](const platform::ProcessEntry& entry) {

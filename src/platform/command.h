@@ -4,9 +4,11 @@
 
 namespace platform {
 
-// Runs `command` through the command processor and returns when it has ended.
-// Its exit status is not reported: nobody looks at it.
-void RunCommand(const char* command);
+// Runs `command` through the command processor and returns when it has ended,
+// exactly as written whatever quotes it holds. Returns its exit code, or -1
+// when it could not be run; only the record looks at it. Throws
+// std::bad_alloc only.
+int RunCommand(const char* command);
 
 }  // namespace platform
 

@@ -1,3 +1,5 @@
+#include <sys/wait.h>
+
 #include <cstdlib>
 
 #include "platform/command.h"
@@ -5,8 +7,10 @@
 namespace platform {
 
 // system runs the text through /bin/sh -c.
-void RunCommand(const char* command) {
-  static_cast<void>(std::system(command));
+int RunCommand(const char* command) {
+  const int status = std::system(command);
+  if (status == -1 || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
 }
 
 }  // namespace platform

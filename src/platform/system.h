@@ -53,6 +53,11 @@ class ScopedSystemMessage {
   wchar_t* text_;  // Null when nothing is owned.
 };
 
+// Flushes the standard streams and ends the process with `exitCode` at once:
+// other threads end first, and no static object is destroyed while one of
+// them might still use it.
+[[noreturn]] void EndProcess(std::uint32_t exitCode);
+
 // Suspends the calling thread; not interruptible.
 void SleepMilliseconds(std::uint32_t milliseconds);
 

@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <winsock2.h>
 
+#include <cstdio>
+
 #include "platform/system.h"
 
 namespace platform {
@@ -43,6 +45,13 @@ wchar_t* FormatSystemMessage(std::uint32_t code) {
 }
 
 void FreeSystemMessage(wchar_t* text) { LocalFree(text); }
+
+void EndProcess(std::uint32_t exitCode) {
+  std::fflush(nullptr);
+  // Unlike the runtime's exit, ExitProcess ends the other threads before
+  // anything is torn down, and runs no destructor of the program's statics.
+  ExitProcess(exitCode);
+}
 
 void SleepMilliseconds(std::uint32_t milliseconds) { Sleep(milliseconds); }
 

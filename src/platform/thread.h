@@ -16,6 +16,9 @@ boost::thread StartThread(void (*body)());
 // once by throwing boost::thread_interrupted.
 void InterruptibleSleep(std::chrono::milliseconds duration);
 
+// A clock that only moves forward, for the record's time spans.
+std::chrono::steady_clock::time_point MonotonicNow();
+
 }  // namespace platform
 
 #endif  // DIDUROZIR_PLATFORM_THREAD_H_

@@ -13,4 +13,8 @@ void InterruptibleSleep(std::chrono::milliseconds duration) {
   boost::this_thread::sleep_for(boost::chrono::milliseconds(duration.count()));
 }
 
+std::chrono::steady_clock::time_point MonotonicNow() {
+  return std::chrono::steady_clock::now();
+}
+
 }  // namespace platform

@@ -5,6 +5,7 @@
 
 #include <rapidjson/document.h>
 
+#include <cstddef>
 #include <set>
 #include <string>
 
@@ -20,10 +21,28 @@ extern const std::string kSslPortKey;         // "ssl_port"
 // The ten built-in ports.
 PortSet MakeDefaultPorts();
 
+// What became of server.conf, for the record.
+enum class ServerConfOutcome {
+  kNoDirectory,  // no configuration directory: the file was not looked for
+  kAbsent,
+  kUnreadable,  // it exists (or its existence can't be told) but can't be read
+  kUnparsable,
+  kNotObject,  // parsed, but its root is an array
+  kUsed,
+};
+struct ServerConfReading {
+  ServerConfOutcome outcome = ServerConfOutcome::kNoDirectory;
+  std::string path;             // the file looked for
+  std::size_t errorOffset = 0;  // kUnparsable: where the parse failed
+  std::string error;            // kUnparsable: the parser's words
+};
+
 // Adds the ports named by listening_ports and ssl_port of
 // `configDirectory`\server.conf to `ports`. Every problem with the file leaves
-// `ports` as it was; only memory exhaustion escapes.
-void AddServerConfPorts(PortSet& ports, std::string configDirectory);
+// `ports` as it was; only memory exhaustion escapes. `reading`, when given,
+// tells what became of the file.
+void AddServerConfPorts(PortSet& ports, std::string configDirectory,
+                        ServerConfReading* reading = nullptr);
 
 // The text form of a JSON value (string, boolean, number), or `fallback`.
 std::string JsonValueToText(const rapidjson::Value& value,

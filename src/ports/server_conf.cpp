@@ -1,4 +1,5 @@
 #include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
 #include <rapidjson/filereadstream.h>
 #include <rapidjson/reader.h>
 
@@ -77,16 +78,166 @@ std::string ValueToText(const Value& value, std::string fallback) {
   return fallback;
 }
 
+// Hands RapidJSON the file and ends it, as a NUL byte would, at the digit that
+// takes a number's exponent past 308 in magnitude, so that such a file fails
+// to parse (its root is left open) before the library sees the exponent.
+// RapidJSON 1.1.0 keeps a negative exponent below 2147483640 whole and adds
+// the count of fraction digits to it: the int overflows and the library reads
+// its table of powers of ten far out of bounds. Leading zeros of a fraction
+// count too; past about 2^31 of them the same sum overflows, so a run of more
+// than kMaxLeadingZeros is shortened, which leaves the value zero as before.
+// Only an 'e' or 'E' right after a number's digits, outside strings, starts
+// an exponent. Tell() is the file's own offset.
+template <typename Stream>
+class ExponentGuardStream {
+ public:
+  using Ch = typename Stream::Ch;
+
+  explicit ExponentGuardStream(Stream& stream) : stream_(stream) {}
+
+  Ch Peek() {
+    if (cut_) return '\0';
+    if (state_ == State::kFraction && onlyZeros_ &&
+        zeros_ >= kMaxLeadingZeros) {
+      while (stream_.Peek() == '0') stream_.Take();
+    }
+    const Ch c = stream_.Peek();
+    if (InExponent() && IsDigit(c) &&
+        exponent_ * 10 + (c - '0') > kMaxExponent) {
+      cut_ = true;
+      return '\0';
+    }
+    return c;
+  }
+
+  Ch Take() {
+    const Ch c = Peek();
+    if (cut_) return c;
+    stream_.Take();
+    Follow(c);
+    return c;
+  }
+
+  size_t Tell() const { return stream_.Tell(); }
+
+  // Only in-situ parsing writes to the stream.
+  Ch* PutBegin() {
+    RAPIDJSON_ASSERT(false);
+    return nullptr;
+  }
+  void Put(Ch) { RAPIDJSON_ASSERT(false); }
+  void Flush() { RAPIDJSON_ASSERT(false); }
+  size_t PutEnd(Ch*) {
+    RAPIDJSON_ASSERT(false);
+    return 0;
+  }
+
+ private:
+  enum class State {
+    kOutside,
+    kString,
+    kEscape,
+    kInteger,
+    kFraction,
+    kExponentStart,  // right after the 'e', where a sign may come
+    kExponent,
+  };
+
+  static constexpr int kMaxExponent = 308;
+  static constexpr int kMaxLeadingZeros = 1000;
+
+  static bool IsDigit(Ch c) { return c >= '0' && c <= '9'; }
+  bool InExponent() const {
+    return state_ == State::kExponentStart || state_ == State::kExponent;
+  }
+
+  // Moves the lexical state past `c`, which the parser has taken.
+  void Follow(Ch c) {
+    switch (state_) {
+      case State::kString:
+        if (c == '\\') state_ = State::kEscape;
+        if (c == '"') state_ = State::kOutside;
+        return;
+      case State::kEscape:
+        state_ = State::kString;
+        return;
+      case State::kInteger:
+      case State::kFraction:
+        if (IsDigit(c)) {
+          if (c != '0') onlyZeros_ = false;
+          if (state_ == State::kFraction && onlyZeros_) ++zeros_;
+          return;
+        }
+        if (c == '.' && state_ == State::kInteger) {
+          state_ = State::kFraction;
+          return;
+        }
+        if (c == 'e' || c == 'E') {
+          state_ = State::kExponentStart;
+          exponent_ = 0;
+          return;
+        }
+        break;
+      case State::kExponentStart:
+      case State::kExponent:
+        if (IsDigit(c)) {
+          exponent_ = exponent_ * 10 + (c - '0');
+          state_ = State::kExponent;
+          return;
+        }
+        if ((c == '+' || c == '-') && state_ == State::kExponentStart &&
+            !signed_) {
+          signed_ = true;
+          return;
+        }
+        break;
+      case State::kOutside:
+        break;
+    }
+    // Outside any token: `c` may start one.
+    state_ = State::kOutside;
+    if (c == '"') {
+      state_ = State::kString;
+    } else if (c == '-' || IsDigit(c)) {
+      state_ = State::kInteger;
+      onlyZeros_ = c == '-' || c == '0';
+      zeros_ = 0;
+      signed_ = false;
+    }
+  }
+
+  Stream& stream_;
+  State state_ = State::kOutside;
+  bool cut_ = false;
+  bool onlyZeros_ = false;  // no digit of the number so far is other than 0
+  bool signed_ = false;     // the exponent has its sign
+  int zeros_ = 0;           // leading zeros of the fraction
+  int exponent_ = 0;        // never above kMaxExponent
+};
+
 // Parses the whole file. RapidJSON takes any value as the root; the agent's
 // file must be an object or an array. Iterative parsing keeps deep nesting off
 // the call stack and accepts the same grammar as the recursive parser.
-bool ParseConf(std::FILE* file, ConfDocument& document) {
+bool ParseConf(std::FILE* file, ConfDocument& document,
+               ServerConfReading* reading) {
   char buffer[4096];
-  rapidjson::FileReadStream stream(file, buffer, sizeof buffer);
+  rapidjson::FileReadStream fileStream(file, buffer, sizeof buffer);
+  ExponentGuardStream<rapidjson::FileReadStream> stream(fileStream);
   rapidjson::SkipWhitespace(stream);
-  if (stream.Peek() != '{' && stream.Peek() != '[') return false;
+  if (stream.Peek() != '{' && stream.Peek() != '[') {
+    if (reading != nullptr) {
+      reading->errorOffset = stream.Tell();
+      reading->error = "The document root must be an object or an array.";
+    }
+    return false;
+  }
   document.ParseStream<rapidjson::kParseIterativeFlag>(stream);
-  return !document.HasParseError();
+  if (!document.HasParseError()) return true;
+  if (reading != nullptr) {
+    reading->errorOffset = document.GetErrorOffset();
+    reading->error = rapidjson::GetParseError_En(document.GetParseError());
+  }
+  return false;
 }
 
 // Inserts the comma-separated tokens of the member `key` of `root`.
@@ -114,27 +265,38 @@ std::string JsonValueToText(const rapidjson::Value& value,
   return ValueToText(value, std::move(fallback));
 }
 
-void AddServerConfPorts(PortSet& ports, std::string configDirectory) {
+void AddServerConfPorts(PortSet& ports, std::string configDirectory,
+                        ServerConfReading* reading) {
+  ServerConfReading ignored;
+  ServerConfReading& outcome = reading != nullptr ? *reading : ignored;
+  outcome = ServerConfReading();
   if (configDirectory.empty()) return;
   std::string path = std::move(configDirectory);
   path += platform::kPathSeparator;
   path += kServerConfName;
+  if (reading != nullptr) reading->path = path;
 
   try {
+    outcome.outcome = ServerConfOutcome::kAbsent;
     if (!boost::filesystem::exists(boost::filesystem::path(path))) return;
   } catch (const boost::filesystem::filesystem_error&) {
+    outcome.outcome = ServerConfOutcome::kUnreadable;
     return;
   }
 
   // Existing is not readable: a directory named server.conf, or a file
   // locked or denied to us.
+  outcome.outcome = ServerConfOutcome::kUnreadable;
   const platform::ScopedFile file(platform::OpenFileForRead(path));
   if (!file.IsValid()) return;
 
+  outcome.outcome = ServerConfOutcome::kUnparsable;
   ConfDocument document;
-  if (!ParseConf(file.Get(), document)) return;
+  if (!ParseConf(file.Get(), document, reading)) return;
   // An array root passes the parse but names no keys.
+  outcome.outcome = ServerConfOutcome::kNotObject;
   if (!document.IsObject()) return;
+  outcome.outcome = ServerConfOutcome::kUsed;
   AddPortsOfMember(ports, document, kListeningPortsKey);
   AddPortsOfMember(ports, document, kSslPortKey);
 }

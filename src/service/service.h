@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/service_control.h"
@@ -21,6 +22,9 @@ constexpr std::size_t kDescriptionCapacity = 1024;
 // registration would let another program run in its place.
 constexpr std::size_t kPathCapacity = 32768;
 constexpr std::size_t kBinaryPathCapacity = kPathCapacity + 2;  // the quotes
+
+// The file of the event messages, beside the executable.
+constexpr wchar_t kMessageFileName[] = L"didurozir-messages.dll";
 
 // Service states as the Service Control Manager reports them.
 constexpr std::uint32_t kServiceStopped = 1;
@@ -36,10 +40,12 @@ constexpr std::uint32_t kControlStop = 1;
 constexpr std::uint32_t kControlPause = 2;
 constexpr std::uint32_t kControlContinue = 3;
 constexpr std::uint32_t kControlInterrogate = 4;
+constexpr std::uint32_t kControlShutdown = 5;
 
 // Bits of controlsAccepted.
 constexpr std::uint32_t kAcceptStop = 1;
 constexpr std::uint32_t kAcceptPauseContinue = 2;
+constexpr std::uint32_t kAcceptShutdown = 4;
 
 // System error codes the operations produce or look for.
 constexpr std::uint32_t kErrorInvalidHandle = 6;  // the manager can't be opened
@@ -128,7 +134,8 @@ extern char errorText[kErrorTextCapacity];
 
 // The service body: loads the agent's location, reports the start, starts the
 // monitor and waits until the service is stopped. With a console window it
-// runs in the foreground, unregistered, and never returns. Returns 0.
+// runs in the foreground, unregistered, and never returns. Returns 0, or 1064
+// after a failure that ended it, which it has reported as stopped.
 std::uint32_t ServiceMain(std::uint32_t argumentCount, wchar_t** arguments);
 
 // Waits, a second at most, until no ServiceCtrlHandler call is in progress.
@@ -139,8 +146,8 @@ std::uint32_t ServiceMain(std::uint32_t argumentCount, wchar_t** arguments);
 // stopped).
 void WaitForControlHandlers();
 
-// Obeys stop, pause and continue without waiting for the monitor thread;
-// returns 0 for every control.
+// Obeys stop, shutdown (as a stop), pause and continue without waiting for the
+// monitor thread; returns 0 for every control.
 std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t eventType,
                                  void* eventData, void* context);
 

@@ -1,5 +1,7 @@
 #include "platform/service_control.h"
 
+#include "events/events.h"
+#include "platform/event_log.h"
 #include "platform/system.h"
 #include "service/service.h"
 
@@ -101,6 +103,15 @@ std::uint32_t RequestAndWait(std::uint32_t targetState, bool stop) {
   return kWaitTimeout;
 }
 
+// The event messages live in a resource-only DLL beside the executable, so
+// that an Event Viewer holding them open never keeps the executable itself
+// from being replaced.
+std::wstring MessageFilePath() {
+  std::wstring path = ServiceSettings.moduleDirectory;
+  if (!path.empty() && path.back() != L'\\') path += L'\\';
+  return path + kMessageFileName;
+}
+
 }  // namespace
 
 std::uint32_t QueryServiceState() {
@@ -126,9 +137,15 @@ std::uint32_t UninstallService() {
 
   ServiceStatus status{};
   {
+    // Unlike the first open, a refused manager here is reported with the
+    // system's own code for it.
     OpenedService check;
-    const std::uint32_t checkError = OpenOwnService(check);
-    if (checkError != 0) return checkError;
+    check.manager =
+        ScopedScHandle(platform::OpenServiceManager(kManagerAllAccess));
+    if (!check.manager.IsValid()) return platform::LastServiceError();
+    check.service = ScopedScHandle(platform::OpenNamedService(
+        check.manager.Get(), ServiceSettings.serviceName, kServiceAllAccess));
+    if (!check.service.IsValid()) return platform::LastServiceError();
     const std::uint32_t refusal = Interrogate(check.service.Get(), status);
     if (refusal != 0) return refusal;
   }
@@ -141,6 +158,8 @@ std::uint32_t UninstallService() {
   if (!platform::DeleteNamedService(target.service.Get())) {
     return platform::LastServiceError();
   }
+  // Like the registration, not worth failing the uninstallation for.
+  platform::RemoveEventLogSource(events::kSourceName);
   return 0;
 }
 
@@ -173,5 +192,6 @@ std::uint32_t InstallService() {
       sizeof restartActions / sizeof restartActions[0];
   s.failureActions.actions = restartActions;
   platform::SetServiceFailureActions(service.Get(), s.failureActions);
+  platform::RegisterEventLogSource(events::kSourceName, MessageFilePath());
   return 0;
 }

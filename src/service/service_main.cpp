@@ -1,6 +1,7 @@
 #include <atomic>
 #include <exception>
 
+#include "events/events.h"
 #include "monitor/monitor.h"
 #include "platform/service_runtime.h"
 #include "platform/system.h"
@@ -81,10 +82,13 @@ std::uint32_t RunService() {
   ReportState(kServiceStartPending);
   ServiceSettings.controlsAccepted |= kAcceptStop;
   ReportQueriedState();
-  ServiceSettings.controlsAccepted |= kAcceptPauseContinue;
+  // Shutdown with pause and continue: a system going down must not see its
+  // agent restarted.
+  ServiceSettings.controlsAccepted |= kAcceptPauseContinue | kAcceptShutdown;
   ReportQueriedState();
   if (!TryStartMonitor()) {
     // Without its monitor the service would only pretend to watch.
+    events::Report(events::kMonitorNotStarted, {});
     ReportState(kServiceStopped, kErrorExceptionInService);
     return 0;
   }
@@ -109,12 +113,16 @@ std::uint32_t ServiceMain(std::uint32_t, wchar_t**) {
   platform::RestrictDllSearchToSystemDirectory();
   const CServiceManager manager;
   const CServiceUtility utility;
-  // Run by the dispatcher, nothing may escape into the platform.
+  // Run by the dispatcher, nothing may escape into the platform. A failure
+  // after the registration would leave the service start pending or running
+  // without a monitor, and the dispatcher waiting for ever: it ends the
+  // service instead.
   try {
     return RunService();
   } catch (...) {
-    return 0;
   }
+  ReportState(kServiceStopped, kErrorExceptionInService);
+  return kErrorExceptionInService;
 }
 
 // A handler never blocks, so this takes a moment at most; bounded all the
@@ -128,30 +136,50 @@ void WaitForControlHandlers() {
 std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t, void*,
                                  void*) {
   const HandlerCall call;
+  // The report a stop or pause ends with, sent whatever fails before it: the
+  // manager would otherwise keep the service pending for good.
+  std::uint32_t finalState = 0;
+  if (control == kControlStop || control == kControlShutdown) {
+    finalState = kServiceStopped;
+  } else if (control == kControlPause) {
+    finalState = kServicePaused;
+  }
   try {
     platform::RestrictDllSearchToSystemDirectory();
     const CServiceManager manager;
     switch (control) {
       case kControlStop:
+      case kControlShutdown:
         ReportState(kServiceStopPending);
         RequestMonitorStop();
-        ReportState(kServiceStopped);
+        events::Report(control == kControlStop ? events::kStopReceived
+                                               : events::kShutdownReceived,
+                       {});
         break;
       case kControlPause:
         ReportState(kServicePausePending);
         RequestMonitorStop();
-        ReportState(kServicePaused);
+        events::Report(events::kPauseReceived, {});
         break;
       case kControlContinue:
         ReportState(kServiceContinuePending);
+        events::Report(events::kContinueReceived, {});
         // Still paused when no monitor thread could be started.
-        ReportState(TryStartMonitor() ? kServiceRunning : kServicePaused);
+        if (TryStartMonitor()) {
+          ReportState(kServiceRunning);
+        } else {
+          events::Report(events::kMonitorNotStarted, {});
+          ReportState(kServicePaused);
+        }
         break;
       default:
         break;
     }
   } catch (...) {
-    // Called by the dispatcher: nothing may escape into the platform.
+    // Called by the dispatcher: nothing may escape into the platform. The
+    // monitor still sees the flag at its next test.
+    if (finalState != 0) stopRequested = true;
   }
+  if (finalState != 0) ReportState(finalState);
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_console.h"
 #include "fakes/fake_service_control.h"
 #include "fakes/fake_service_runtime.h"
 #include "fakes/fake_system.h"
@@ -33,6 +34,7 @@ class AppTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fakes::ServiceControl().Reset();
+    fakes::Console().Reset();
     fakes::ServiceRuntime().Reset();
     fakes::System().Reset();
     stub::Monitor().Reset();
@@ -316,7 +318,9 @@ TEST_P(DispatchTest, ChoosesBetweenDispatcherAndConsole) {
   const DispatchCase& c = GetParam();
   scm().AddService(L"didurozir", 1);
   system().hasConsole = c.hasConsole;
-  system().sleepBudget = 2;  // ends a console run
+  // Ends a console run; the service body takes the budget's end for a
+  // failure and returns 1064, which becomes the exit code.
+  system().sleepBudget = 2;
   runtime().failDispatcher = c.dispatcherFails;
 
   const Outcome outcome = Run(c.switches);
@@ -357,13 +361,13 @@ INSTANTIATE_TEST_SUITE_P(
                                    {L"-CONSOLESTART"},
                                    true,
                                    false,
-                                   0,
+                                   1064,
                                    false},
                       DispatchCase{"console start wins over start",
                                    {L"-start", L"/consoleStart"},
                                    true,
                                    false,
-                                   0,
+                                   1064,
                                    false}));
 
 // The whole life of the service under the dispatcher: start, a stop from the
@@ -389,4 +393,32 @@ TEST_F(AppTest, RunsAsAServiceUntilStopped) {
   EXPECT_EQ(system().sleeps, (std::vector<std::uint32_t>{500, 500}));
 }
 
+// In a console the same texts go to the console as what they are, UTF-8 for
+// the help and the ANSI code page for the rest; nothing goes to the stream.
+TEST_F(AppTest, AConsoleGetsTheSameTextsWithTheirEncodings) {
+  using platform::Encoding;
+  fakes::Console().isConsole = true;
+  const struct {
+    std::vector<std::wstring> switches;
+    std::string text;
+    Encoding encoding;
+  } cases[] = {
+      {{L"-help"}, kHelp, Encoding::kUtf8},
+      {{L"-bogus"}, "Invalid Value: -bogus\n", Encoding::kAnsi},
+      {{L"-stop"},
+       "Stop: [didurozir] The specified service does not exist as an "
+       "installed service.\r\n\n",
+       Encoding::kAnsi},
+  };
+  for (const auto& c : cases) {
+    fakes::Console().written.clear();
+    EXPECT_EQ(Run(c.switches).output, "");
+    std::string text;
+    for (const auto& [piece, encoding] : fakes::Console().written) {
+      text += piece;
+      EXPECT_EQ(encoding, c.encoding) << piece;
+    }
+    EXPECT_EQ(text, c.text);
+  }
+}
 }  // namespace

@@ -23,14 +23,17 @@ CommandFake& Command() {
 
 namespace platform {
 
-void RunCommand(const char* command) {
+int RunCommand(const char* command) {
   std::function<void(const std::string&)> hook;
+  int exitCode = 0;
   {
     std::lock_guard<std::mutex> lock(fakes::Lock());
     fakes::Command().commands.emplace_back(command);
     hook = fakes::Command().onRun;
+    exitCode = fakes::Command().exitCode;
   }
   if (hook) hook(command);
+  return exitCode;
 }
 
 }  // namespace platform

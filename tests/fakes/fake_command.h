@@ -14,6 +14,7 @@ struct CommandFake {
   std::vector<std::string> commands;  // every command run, in order
   // Runs as the command itself, on the calling thread, after it was recorded.
   std::function<void(const std::string&)> onRun;
+  int exitCode = 0;  // what every command returns
 
   void Reset() { *this = CommandFake(); }
 };

@@ -71,6 +71,7 @@ void InterruptibleSleep(std::chrono::milliseconds duration) {
     std::lock_guard<std::mutex> lock(fakes::Lock());
     fakes::ThreadFake& fake = fakes::Thread();
     fake.sleeps.push_back(duration.count());
+    fake.nowMs += duration.count();
     hook = fake.onSleep;
     fakes::Changed().notify_all();
   }
@@ -92,6 +93,12 @@ void InterruptibleSleep(std::chrono::milliseconds duration) {
     boost::this_thread::sleep_for(
         boost::chrono::milliseconds(duration.count()));
   }
+}
+
+std::chrono::steady_clock::time_point MonotonicNow() {
+  std::lock_guard<std::mutex> lock(fakes::Lock());
+  return std::chrono::steady_clock::time_point(
+      std::chrono::milliseconds(fakes::Thread().nowMs));
 }
 
 }  // namespace platform

@@ -14,6 +14,9 @@ namespace fakes {
 struct ThreadFake {
   // Every sleep asked for, in milliseconds, in order.
   std::vector<long long> sleeps;
+  // What MonotonicNow tells, in milliseconds: every sleep moves it on by its
+  // length, when it starts.
+  long long nowMs = 0;
   // The sleep with this number (counted from 1) throws
   // boost::thread_interrupted; 0 for none.
   int interruptAtSleep = 0;

@@ -4,6 +4,8 @@ namespace fakes {
 
 void ResetAll() {
   Command().Reset();
+  Console().Reset();
+  EventLog().Reset();
   File().Reset();
   Pipe().Reset();
   ProcessList().Reset();

@@ -2,6 +2,8 @@
 #define DIDUROZIR_TESTS_FAKES_FAKES_H_
 
 #include "fakes/fake_command.h"
+#include "fakes/fake_console.h"
+#include "fakes/fake_event_log.h"
 #include "fakes/fake_file.h"
 #include "fakes/fake_pipe.h"
 #include "fakes/fake_process_list.h"

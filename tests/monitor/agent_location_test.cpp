@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "events/events.h"
+#include "fakes/fake_event_log.h"
 #include "fakes/fake_registry.h"
 #include "monitor/monitor.h"
 
@@ -27,6 +29,8 @@ class AgentLocationTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fakes::Registry().Reset();
+    fakes::EventLog().Reset();
+    events::ResetRecord();
     AgentLocation.imagePath = "earlier image";
     AgentLocation.configDirectory = "earlier config";
   }
@@ -141,4 +145,52 @@ TEST_F(AgentLocationTest, PathIsPrintedLiterally) {
   EXPECT_EQ(Load(), "quenlink path : C:\\100%s\\%n%d.exe\n\n");
 }
 
+// The start is recorded with what was read; an agent that can't be found is
+// an error before it.
+TEST_F(AgentLocationTest, RecordsTheStartAndAnAgentThatCantBeFound) {
+  using Ids = std::vector<std::uint32_t>;
+  const std::string key =
+      "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\riduvuruz";
+  const struct {
+    const char* what;
+    bool serviceKey;
+    const wchar_t* imagePath;  // null: no value
+    Ids ids;
+  } cases[] = {
+      {"found", true, L"C:\\A\\riduvuruz.exe", {events::kServiceStarted}},
+      {"no key",
+       false,
+       nullptr,
+       {events::kAgentKeyMissing, events::kServiceStarted}},
+      {"no path",
+       true,
+       nullptr,
+       {events::kAgentImagePathEmpty, events::kServiceStarted}},
+      {"empty path",
+       true,
+       L"",
+       {events::kAgentImagePathEmpty, events::kServiceStarted}},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    AgentLocation.imagePath.clear();
+    AgentLocation.configDirectory.clear();
+    if (c.serviceKey) fakes::Registry().keys[kServiceKey];
+    if (c.imagePath != nullptr)
+      SetValue(kServiceKey, L"ImagePath", c.imagePath);
+    Load();
+    const auto& log = fakes::EventLog().events;
+    ASSERT_EQ(fakes::EventLog().Ids(), c.ids) << c.what;
+    if (c.ids.size() == 2) {
+      EXPECT_EQ(log[0].type, platform::EventType::kError) << c.what;
+      EXPECT_EQ(log[0].inserts, std::vector<std::string>{key}) << c.what;
+    }
+    EXPECT_EQ(log.back().inserts,
+              (std::vector<std::string>{
+                  AgentLocation.imagePath, "",
+                  "36039, 36523, 4033, 4044, 4045, 4046, 4523, 4524, 4525, "
+                  "4526"}))
+        << c.what;
+  }
+}
 }  // namespace

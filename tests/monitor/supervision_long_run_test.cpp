@@ -171,6 +171,7 @@ class SupervisionLongRunTest : public ::testing::Test {
     fakes::Thread().sleeps.clear();
     fakes::Pipe().commands.clear();
     fakes::File().opened.clear();
+    fakes::EventLog().events.clear();
     if (duration.count() == kAfterKillPauseMs) {
       inKillWait_ = true;
       return;

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "events/events.h"
 #include "fakes/fake_command.h"
 #include "fakes/fake_file.h"
 #include "fakes/fake_pipe.h"
@@ -19,6 +20,7 @@
 #include "fakes/fake_thread.h"
 #include "fakes/fakes.h"
 #include "monitor/monitor.h"
+#include "platform/file.h"
 
 namespace {
 
@@ -61,6 +63,7 @@ class SupervisionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fakes::ResetAll();
+    events::ResetRecord();
     AgentLocation.imagePath = kImagePath;
     AgentLocation.configDirectory.clear();
     stopRequested = false;
@@ -172,8 +175,9 @@ TEST_F(SupervisionTest, KillsHoldersInByteOrderEachEchoedAfterItEnded) {
                          Echo(Kill("344")) + "<%s%n ran " + kStart + ">\n" +
                          Echo(kStart));
   EXPECT_EQ(SleepsTaken(), (Sleeps{1000, 10000}));
-  // The image test and one liveness check per killed PID.
-  EXPECT_EQ(fakes::ProcessList().opened, 3);
+  // The image test, the record's look at the names, and one liveness check
+  // per killed PID.
+  EXPECT_EQ(fakes::ProcessList().opened, 4);
 }
 
 TEST_F(SupervisionTest, EachPidStillAliveCostsOneLongSleep) {
@@ -196,7 +200,7 @@ TEST_F(SupervisionTest, EachPidStillAliveCostsOneLongSleep) {
 
     EXPECT_EQ(SleepsTaken(), c.sleeps);
     EXPECT_EQ(Commands(), (Strings{Kill("1200"), Kill("344"), kStart}));
-    EXPECT_EQ(fakes::ProcessList().opened, 3);
+    EXPECT_EQ(fakes::ProcessList().opened, 4);
   }
 }
 
@@ -291,7 +295,7 @@ TEST_F(SupervisionTest, PidZeroIsNeitherKilledNorWaitedFor) {
 
   EXPECT_EQ(Commands(), (Strings{Kill("884"), kStart}));
   EXPECT_EQ(SleepsTaken(), (Sleeps{1000, 10000}));
-  EXPECT_EQ(fakes::ProcessList().opened, 2);
+  EXPECT_EQ(fakes::ProcessList().opened, 3);
 }
 
 TEST_F(SupervisionTest, UnreadableProcessListMeansAgentMissingAndPidsGone) {
@@ -337,10 +341,47 @@ TEST_F(SupervisionTest, StopDuringImageTestEndsWalkAndThreadWithoutRecovery) {
 
   EXPECT_FALSE(RunUntilSleep(0));
 
-  EXPECT_EQ(fakes::ProcessList().steps, 1);
+  // The entry of the step that saw the stop is not compared.
+  EXPECT_EQ(fakes::ProcessList().steps, 2);
   EXPECT_TRUE(fakes::Pipe().commands.empty());
   EXPECT_TRUE(Commands().empty());
   EXPECT_TRUE(SleepsTaken().empty());
+}
+
+// A walk compares the snapshot's first entry before it looks for a stop
+// request, in the image test and in the liveness check alike.
+TEST_F(SupervisionTest, AStopBeforeAWalkStillLetsItsFirstEntryMatch) {
+  struct {
+    const char* what;
+    std::vector<fakes::FakeProcess> processes;
+    int stopAtWalk;  // the snapshot during whose first step the stop comes
+    Strings commands;
+    Sleeps sleeps;
+  } cases[] = {
+      {"image test", {kAgent, kSystem}, 1, {}, {10000}},
+      {"liveness check",
+       {{L"a.exe", 1200}, kSystem},
+       3,
+       {Kill("1200")},
+       {1000, 10000}},
+  };
+  for (const auto& c : cases) {
+    fakes::ResetAll();
+    stopRequested = false;
+    fakes::ProcessList().processes = c.processes;
+    fakes::Pipe().output = Listing({{"4033", "1200"}});
+    const int stopAtWalk = c.stopAtWalk;
+    fakes::ProcessList().onStep = [stopAtWalk] {
+      if (fakes::ProcessList().opened == stopAtWalk && !stopRequested.load()) {
+        RequestStopOnThisThread();
+      }
+    };
+
+    EXPECT_TRUE(RunUntilSleep(0)) << c.what;
+
+    EXPECT_EQ(Commands(), c.commands) << c.what;
+    EXPECT_EQ(SleepsTaken(), c.sleeps) << c.what;
+  }
 }
 
 TEST_F(SupervisionTest, StopDuringKillsLetsThemAllRunThenEndsAtTheSleep) {
@@ -355,7 +396,7 @@ TEST_F(SupervisionTest, StopDuringKillsLetsThemAllRunThenEndsAtTheSleep) {
   EXPECT_EQ(Commands(), (Strings{Kill("1200"), Kill("344")}));
   EXPECT_EQ(output_, Echo(Kill("1200")) + Echo(Kill("344")));
   EXPECT_EQ(SleepsTaken(), Sleeps{1000});
-  EXPECT_EQ(fakes::ProcessList().opened, 1);
+  EXPECT_EQ(fakes::ProcessList().opened, 2);
 }
 
 TEST_F(SupervisionTest, StopDuringLivenessWalkCountsPidsGoneThenStarts) {
@@ -363,16 +404,17 @@ TEST_F(SupervisionTest, StopDuringLivenessWalkCountsPidsGoneThenStarts) {
   fakes::Pipe().output = Listing({{"4033", "1200"}, {"4044", "344"}});
   fakes::ProcessList().onStep = [] {
     // The first step of the first liveness walk.
-    if (fakes::ProcessList().opened == 2) RequestStopOnThisThread();
+    if (fakes::ProcessList().opened == 3) RequestStopOnThisThread();
   };
 
   EXPECT_TRUE(RunUntilSleep(0));
 
   EXPECT_EQ(Commands(), (Strings{Kill("1200"), Kill("344"), kStart}));
   EXPECT_EQ(SleepsTaken(), (Sleeps{1000, 10000}));
-  EXPECT_EQ(fakes::ProcessList().opened, 3);
-  // Each liveness walk ended after its first step.
-  EXPECT_EQ(fakes::ProcessList().steps, 3 + 1 + 1);
+  EXPECT_EQ(fakes::ProcessList().opened, 4);
+  // The names are read whole; each liveness walk compared its first entry
+  // and ended after its second step.
+  EXPECT_EQ(fakes::ProcessList().steps, 3 + 3 + 2 + 2);
 }
 
 TEST_F(SupervisionTest, StopDuringStartCommandEndsAtTheClosingSleep) {
@@ -471,4 +513,62 @@ TEST_F(SupervisionTest, ServerConfPortsAreWatched) {
   EXPECT_EQ(Commands(), (Strings{Kill("777"), kStart}));
 }
 
+// The record of a recovery: the names the process list showed just before
+// the kills, the watched ports each PID held, the PID texts left alone, the
+// survivors and the start command's exit code. Idle cycles write nothing.
+TEST_F(SupervisionTest, ARecoveryIsRecordedAsOneEventAndIdleCyclesAsNone) {
+  fakes::ProcessList().processes = {
+      kSystem, {L"leftover.exe", 1200}, {L"b\u00e4r.exe", 344}};
+  fakes::Pipe().output = Listing({{"4033", "1200"},
+                                  {"4044", "1200"},
+                                  {"4045", "344"},
+                                  {"4046", "0"},
+                                  {"4523", "12x"},
+                                  {"5555", "999"}});
+  KillEndsProcesses({344});
+  fakes::Command().exitCode = 3;
+  // The agent is back for the second cycle and the third.
+  fakes::Thread().onSleep = [](std::chrono::milliseconds duration) {
+    if (duration.count() == 10000 && fakes::Thread().sleeps.size() == 3) {
+      fakes::ProcessList().processes.push_back(kAgent);
+    }
+  };
+
+  EXPECT_TRUE(RunUntilSleep(5));
+
+  EXPECT_EQ(Commands(), (Strings{Kill("1200"), Kill("344"), kStart}));
+  ASSERT_EQ(fakes::EventLog().Ids(),
+            (std::vector<std::uint32_t>{events::kRecovery,
+                                        events::kAgentRunningAgain}));
+  EXPECT_EQ(fakes::EventLog().events[0].inserts,
+            (Strings{"PID 1200 (leftover.exe, ports 4033, 4044); PID 344 "
+                     "(b?r.exe, port 4045)",
+                     "\"0\" (PID 0 is no process: a socket without an "
+                     "owner); \"12x\" (not a plain decimal PID)",
+                     "1", kStart, "3"}));
+  EXPECT_EQ(fakes::EventLog().events[1].inserts, (Strings{"10", "1"}));
+}
+// An unusable server.conf is a warning with the parser's offset, once for as
+// long as it stays so.
+TEST_F(SupervisionTest, AnUnusableServerConfIsRecordedOnce) {
+  const std::string directory = ::testing::TempDir();
+  const std::string path = directory + "server.conf";
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fputs("{\"ssl_port\": 443,}", file);
+  std::fclose(file);
+  AgentLocation.configDirectory = directory.substr(0, directory.size() - 1);
+
+  EXPECT_TRUE(RunUntilSleep(2));
+  std::remove(path.c_str());
+
+  ASSERT_EQ(fakes::EventLog().Ids(),
+            (std::vector<std::uint32_t>{events::kServerConfUnusable,
+                                        events::kRecovery, events::kRecovery}));
+  EXPECT_EQ(fakes::EventLog().events[0].inserts,
+            (Strings{AgentLocation.configDirectory + platform::kPathSeparator +
+                         "server.conf",
+                     "it is not valid JSON: Missing a name for object member. "
+                     "(at byte offset 17)"}));
+}
 }  // namespace

@@ -28,9 +28,13 @@ void LoadAgentLocation() {
 void StartMonitor() {
   stub::MonitorStub& monitor = stub::Monitor();
   if (monitor.failStart) throw boost::thread_resource_error();
+  if (monitor.startThrowsOther) throw 1;
   if (monitor.starts++ == 0) {
     monitor.reportsBeforeStart = fakes::ServiceRuntime().reports.size();
   }
 }
 
-void RequestMonitorStop() { ++stub::Monitor().stopRequests; }
+void RequestMonitorStop() {
+  ++stub::Monitor().stopRequests;
+  if (stub::Monitor().stopThrows) throw 1;
+}

@@ -12,6 +12,10 @@ struct MonitorStub {
   int starts = 0;          // StartMonitor calls that started a thread
   int stopRequests = 0;    // RequestMonitorStop calls
   bool failStart = false;  // StartMonitor throws thread_resource_error
+  // StartMonitor, RequestMonitorStop and LoadAgentLocation throw something
+  // that is no std::exception.
+  bool startThrowsOther = false;
+  bool stopThrows = false;
   // Status reports already sent when the first StartMonitor came, and
   // handler registrations when LoadAgentLocation came.
   std::size_t reportsBeforeStart = 0;

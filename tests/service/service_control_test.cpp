@@ -196,9 +196,10 @@ INSTANTIATE_TEST_SUITE_P(
                                   ScCall::kOpenManager, 1, kErrorInvalidHandle},
                       FailureCase{"uninstall: open", UninstallService, 1,
                                   ScCall::kOpenService, 1, kAccessDenied},
+                      // Only the first manager open stands for 6.
                       FailureCase{"uninstall: no manager for the check",
                                   UninstallService, 1, ScCall::kOpenManager, 2,
-                                  kErrorInvalidHandle},
+                                  kAccessDenied},
                       FailureCase{"uninstall: check open", UninstallService, 1,
                                   ScCall::kOpenService, 2, kAccessDenied},
                       FailureCase{"uninstall: check refused", UninstallService,
@@ -315,8 +316,32 @@ TEST_F(ServiceControlTest, InstallOfAnExistingServiceLeavesItAlone) {
 TEST_F(ServiceControlTest, InstallSucceedsWhenTheExtrasAreRefused) {
   scm().Fail(ScCall::kSetDescription, kAccessDenied);
   scm().Fail(ScCall::kSetFailureActions, kAccessDenied);
+  fakes::EventLog().failRegister = kAccessDenied;
   EXPECT_EQ(InstallService(), 0u);
   EXPECT_TRUE(scm().Has(kName));
+}
+
+// The event source comes with the service and goes once it is deleted.
+TEST_F(ServiceControlTest, TheEventSourceFollowsTheService) {
+  auto& sources = fakes::EventLog().sources;
+  Installed(4);
+  EXPECT_EQ(InstallService(), kServiceExists);
+  EXPECT_TRUE(sources.empty());
+  scm().services.clear();
+
+  ASSERT_EQ(InstallService(), 0u);
+  EXPECT_EQ(sources[L"didurozir"], L"C:\\QUENTAR\\didurozir-messages.dll");
+
+  scm().Fail(ScCall::kDelete, kAccessDenied);
+  EXPECT_EQ(UninstallService(), kAccessDenied);
+  EXPECT_EQ(sources.count(L"didurozir"), 1u);
+  scm().failures.clear();
+  fakes::EventLog().failRemove = kAccessDenied;
+  EXPECT_EQ(UninstallService(), 0u) << "a key left behind is no failure";
+  fakes::EventLog().failRemove = 0;
+  ASSERT_EQ(InstallService(), 0u);
+  EXPECT_EQ(UninstallService(), 0u);
+  EXPECT_TRUE(sources.empty());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cwchar>
 
+#include "fakes/fake_event_log.h"
 #include "fakes/fake_service_control.h"
 #include "fakes/fake_service_runtime.h"
 #include "fakes/fake_system.h"
@@ -18,12 +19,29 @@ class ServiceFixture : public ::testing::Test {
 
   void SetUp() override {
     fakes::ServiceControl().Reset();
+    fakes::EventLog().Reset();
     fakes::ServiceRuntime().Reset();
     fakes::System().Reset();
     stub::Monitor().Reset();
     settingsInitialized = 0;
     const CServiceManager manager;
     SetSettingText(ServiceSettings.serviceName, kName);
+  }
+
+  // ServiceMain until the fake's sleep budget ends it. The budget's end
+  // reaches ServiceMain as a failure, which it reports as stopped with 1064;
+  // that report and code belong to the test's way of ending the run, and are
+  // taken off so that what is left is the run itself.
+  std::uint32_t ServiceMainUntilSleepBudget() {
+    const std::uint32_t result = ServiceMain(0, nullptr);
+    auto& reports = runtime().reports;
+    if (result != 1064 || reports.empty()) return result;
+    const platform::ServiceStatus& last = reports.back().status;
+    if (last.currentState != kServiceStopped || last.win32ExitCode != 1064) {
+      return result;
+    }
+    reports.pop_back();
+    return 0;
   }
 
   fakes::ServiceControlFake& scm() { return fakes::ServiceControl(); }

@@ -29,7 +29,7 @@ TEST_P(ServiceStartFaultTest, ReachesRunningWithoutReportingStopped) {
   scm().Fail(c.call, c.error, c.occurrence);
   system().sleepBudget = 0;  // ends the wait loop at its first sleep
 
-  EXPECT_EQ(ServiceMain(0, nullptr), 0u);
+  EXPECT_EQ(ServiceMainUntilSleepBudget(), 0u);
 
   States accepted;
   for (const auto& report : runtime().reports) {

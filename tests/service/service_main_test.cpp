@@ -1,6 +1,8 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_event_log.h"
+#include "monitor/monitor.h"
 #include "service_fixture.h"
 
 namespace {
@@ -27,7 +29,7 @@ class ServiceMainTest : public ServiceFixture {
 };
 
 // The start: report a, then c and e with whatever the state query gives,
-// then the monitor, then running; controlsAccepted 0, 1, 3, 3.
+// then the monitor, then running; controlsAccepted 0, 1, 7, 7.
 struct StartCase {
   const char* what;
   bool installed;
@@ -47,11 +49,11 @@ TEST_P(StartSequenceTest, ReportsItsWayToRunning) {
   }
   system().sleepBudget = 0;  // ends the wait loop at its first sleep
 
-  EXPECT_EQ(ServiceMain(0, nullptr), 0u);
+  EXPECT_EQ(ServiceMainUntilSleepBudget(), 0u);
 
   ASSERT_EQ(runtime().reports.size(), 4u);
   EXPECT_EQ(AllStates(), c.reported) << c.what;
-  EXPECT_EQ(AllControlsAccepted(), (States{0, 1, 3, 3}));
+  EXPECT_EQ(AllControlsAccepted(), (States{0, 1, 7, 7}));
   for (std::size_t i = 0; i < 4; ++i) {
     EXPECT_EQ(runtime().reports[i].accepted, c.accepted[i] != 0) << i;
     EXPECT_EQ(runtime().reports[i].status.serviceType, 16u);
@@ -64,7 +66,7 @@ TEST_P(StartSequenceTest, ReportsItsWayToRunning) {
   EXPECT_EQ(stub::Monitor().loads, 1);
   EXPECT_EQ(stub::Monitor().registrationsBeforeLoad, 0);
   EXPECT_EQ(runtime().registeredName, L"didurozir");
-  EXPECT_EQ(ServiceSettings.controlsAccepted.load(), 3u);
+  EXPECT_EQ(ServiceSettings.controlsAccepted.load(), 7u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -127,7 +129,7 @@ TEST_F(ServiceMainTest, WaitsOnItsOwnReportsWithoutSendingControls) {
 TEST_F(ServiceMainTest, KeepsWaitingWhileTheStateIsUnknown) {
   // Not installed: every query gives 0, neither stopped nor paused.
   system().sleepBudget = 5;
-  EXPECT_EQ(ServiceMain(0, nullptr), 0u);
+  EXPECT_EQ(ServiceMainUntilSleepBudget(), 0u);
   EXPECT_EQ(system().sleeps, States(5, 500));
 }
 
@@ -140,6 +142,16 @@ TEST_F(ServiceMainTest, AMonitorThatCantStartStopsTheService) {
   EXPECT_EQ(last.status.currentState, kServiceStopped);
   EXPECT_NE(last.status.win32ExitCode, 0u);
   EXPECT_TRUE(system().sleeps.empty());
+}
+
+TEST_F(ServiceMainTest, AnyFailureAfterRegistrationIsReportedAsStopped) {
+  scm().AddService(kName, 1);
+  stub::Monitor().startThrowsOther = true;
+  EXPECT_NE(ServiceMain(0, nullptr), 0u);
+  ASSERT_FALSE(runtime().reports.empty());
+  const auto& last = runtime().reports.back();
+  EXPECT_EQ(last.status.currentState, kServiceStopped);
+  EXPECT_EQ(last.status.win32ExitCode, 1064u);
 }
 
 // In a console: nothing registered, every report refused, the monitor runs,
@@ -160,7 +172,7 @@ TEST_P(ConsoleModeTest, RunsUnregisteredAndNeverLeavesTheLoop) {
   system().hasConsole = true;
   system().sleepBudget = 4;
 
-  EXPECT_EQ(ServiceMain(0, nullptr), 0u);
+  EXPECT_EQ(ServiceMainUntilSleepBudget(), 0u);
 
   EXPECT_EQ(runtime().registrations, 0);
   EXPECT_EQ(runtime().AcceptedStates(), States{});
@@ -185,6 +197,7 @@ struct ControlCase {
   States reported;
   int stopRequests;
   int starts;
+  States events;  // written to the Event Log
 };
 
 class HandlerTest : public ServiceMainTest,
@@ -208,24 +221,46 @@ TEST_P(HandlerTest, ReportsAndTellsTheMonitor) {
   }
   EXPECT_EQ(stub::Monitor().stopRequests, c.stopRequests);
   EXPECT_EQ(stub::Monitor().starts, c.starts);
+  EXPECT_EQ(fakes::EventLog().Ids(), c.events) << c.what;
   EXPECT_EQ(system().dllSearchRestrictions, 1);
   EXPECT_TRUE(system().sleeps.empty());  // never waits
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Controls, HandlerTest,
-    ::testing::Values(ControlCase{"stop", 1, {3, 1}, 1, 0},
-                      ControlCase{"pause", 2, {6, 7}, 1, 0},
-                      ControlCase{"continue", 3, {5, 4}, 0, 1},
-                      ControlCase{"interrogate", 4, {}, 0, 0},
-                      ControlCase{"shutdown", 5, {}, 0, 0},
-                      ControlCase{"parameter change", 6, {}, 0, 0},
-                      ControlCase{"user defined", 200, {}, 0, 0}));
+    ::testing::Values(ControlCase{"stop", 1, {3, 1}, 1, 0, {1010}},
+                      ControlCase{"pause", 2, {6, 7}, 1, 0, {1011}},
+                      ControlCase{"continue", 3, {5, 4}, 0, 1, {1012}},
+                      ControlCase{"interrogate", 4, {}, 0, 0, {}},
+                      ControlCase{"shutdown", 5, {3, 1}, 1, 0, {1013}},
+                      ControlCase{"parameter change", 6, {}, 0, 0, {}},
+                      ControlCase{"user defined", 200, {}, 0, 0, {}}));
 
 TEST_F(HandlerTest, StaysPausedWhenTheMonitorCantRestart) {
   stub::Monitor().failStart = true;
   EXPECT_EQ(ServiceCtrlHandler(kControlContinue, 0, nullptr, nullptr), 0u);
   EXPECT_EQ(AllStates(), (States{5, 7}));
+  EXPECT_EQ(fakes::EventLog().Ids(), (States{1012, 1003}));
+}
+
+// Whatever fails on the way, a stop or pause ends in its final report and
+// the monitor is told by its flag.
+TEST_F(HandlerTest, SendsTheFinalReportWhenStoppingTheMonitorFails) {
+  stub::Monitor().stopThrows = true;
+  const struct {
+    std::uint32_t control;
+    States reported;
+  } cases[] = {{kControlStop, {3, 1}},
+               {kControlShutdown, {3, 1}},
+               {kControlPause, {6, 7}}};
+  for (const auto& c : cases) {
+    runtime().reports.clear();
+    stopRequested = false;
+    EXPECT_EQ(ServiceCtrlHandler(c.control, 0, nullptr, nullptr), 0u);
+    EXPECT_EQ(AllStates(), c.reported) << c.control;
+    EXPECT_TRUE(stopRequested) << c.control;
+  }
+  stopRequested = false;
 }
 
 TEST_F(HandlerTest, PauseThenContinueResumesSupervision) {

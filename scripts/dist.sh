@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Builds the release and writes into dist/: didurozir.exe (stripped; its debug
+# information in didurozir.exe.debug beside it, linked by .gnu_debuglink),
+# didurozir-messages.dll, the MSI package didurozir-<version>-x64.msi, and
+# SHA256SUMS of them. Does its own set-up on a fresh Debian 12 machine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+readonly kMaxExeBytes=$((1536 * 1024))
+
+scripts/setup.sh
+scripts/build-win-boost.sh build/_deps/boost-win
+cmake --preset windows-release >/dev/null
+cmake --build --preset windows-release -j "$(nproc)" --target didurozir didurozir_messages
+
+build=$root/build/windows-release
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[ -n "$version" ] || { echo "dist: no project version in $build" >&2; exit 1; }
+dist=$root/dist
+rm -rf "$dist"
+mkdir -p "$dist"
+
+# The debug information goes beside the executable, for post-mortem
+# debugging of a dump with the shipped build.
+objcopy=x86_64-w64-mingw32-objcopy
+"$objcopy" --only-keep-debug "$build/src/app/didurozir.exe" "$dist/didurozir.exe.debug"
+x86_64-w64-mingw32-strip --strip-all -o "$dist/didurozir.exe" "$build/src/app/didurozir.exe"
+(cd "$dist" && "$objcopy" --add-gnu-debuglink=didurozir.exe.debug didurozir.exe)
+cp "$build/src/app/didurozir-messages.dll" "$dist/"
+size=$(stat -c %s "$dist/didurozir.exe")
+if [ "$size" -gt "$kMaxExeBytes" ]; then
+  echo "dist: didurozir.exe is $size bytes, more than $kMaxExeBytes" >&2
+  exit 1
+fi
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+cp "$dist/didurozir.exe" "$dist/didurozir-messages.dll" "$stage/"
+msi=didurozir-$version-x64.msi
+(cd "$stage" && wixl -a x64 -D Version="$version" -o "$dist/$msi" "$root/packaging/didurozir.wxs")
+
+(cd "$dist" && sha256sum didurozir.exe didurozir-messages.dll "$msi" >SHA256SUMS)
+echo "dist: version $version, didurozir.exe $size bytes"
+ls -l "$dist"

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The record in the Event Log: -install registers the event source with the
+# message DLL beside the executable, a recovery writes one event naming the
+# killed PIDs with their image names and ports, a stop is recorded, and
+# -uninstall removes the source. Wine keeps no Event Log: its ReportEventW
+# prints each insert on the debug channel "eventlog" (and the event ID on
+# fixme:advapi), on the standard error of the service's process, which it
+# inherits from services.exe. So the scenario restarts the prefix's server
+# and starts services.exe with that channel on and its standard error in a
+# file.
+#   events.sh WATCHDOG_EXE FIXTURE_DIR PREFIX
+set -euo pipefail
+# shellcheck source=tests/e2e/lib.sh
+source "$(dirname "$0")/lib.sh"
+e2e_begin events "$@"
+
+readonly kCycle=10
+readonly kOneCycle=$((kCycle + 8))
+readonly kRecovery=$((2 * kCycle + 1 + 15))
+readonly kLog="$E2E_WORK/services.err"
+readonly kSourceKey='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\didurozir'
+readonly kMessageDll='C:\Program Files\QUENTAR\didurozir-messages.dll'
+
+cp "$(dirname "$E2E_WATCHDOG")/didurozir-messages.dll" "$(c_path "$kMessageDll")"
+wineserver -k 2>/dev/null || true
+timeout 20 wineserver -w 2>/dev/null || true
+(wineserver -p -f >/dev/null 2>&1 &)
+WINEDEBUG=-all,+eventlog,fixme+advapi wine cmd /c exit </dev/null >/dev/null 2>>"$kLog"
+
+# reported_id ID: the event was written (Wine prints the ID in hex);
+# reported_insert TEXT: one of the inserts written holds TEXT.
+reported_id() { grep -q "ReportEventA (.*,0x0000,0x$(printf '%08x' "$1")," "$kLog"; }
+reported_insert() { grep -F 'eventlog:ReportEventW L"' "$kLog" | grep -qF -- "$1"; }
+
+register_agent "$(free_port)"
+configure_agent '{"listening_ports": "4901,4902", "ssl_port": 4903}'
+
+e2e_log "--- -install registers the source"
+watchdog install -install
+check_output install 0 'Install: [didurozir] Success\r\n'
+win reg query "$kSourceKey" /v EventMessageFile | tr -d '\r' |
+  grep -qE "EventMessageFile +REG_EXPAND_SZ +${kMessageDll//\\/\\\\}$" ||
+  e2e_fail "EventMessageFile: $(win reg query "$kSourceKey" | tr -d '\r')"
+win reg query "$kSourceKey" /v TypesSupported | tr -d '\r' |
+  grep -qE 'TypesSupported +REG_DWORD +0x7$' || e2e_fail "TypesSupported is not 7"
+e2e_log "ok: the source's key names the message DLL, types 7"
+
+e2e_log "--- the start, then a recovery with holders on watched ports"
+watchdog start -start
+check_output start 0 'Start: [didurozir] Success\r\n'
+wait_until "$kOneCycle" "agent start" agent_started_times 1
+wait_until 5 "start event" reported_id 1000
+reported_insert '36039, 36523, 4033, 4044, 4045, 4046, 4523, 4524, 4525, 4526, 4901, 4902, 4903' ||
+  e2e_fail "the start event does not list the watched ports"
+agent=$(last_agent_pid)
+default_port_holder=$(start_holder default_port_holder)
+listening_port_holder=$(start_holder listening_port_holder)
+write_netstat_rows <<ROWS
+TCP 0.0.0.0:4033 0.0.0.0:0 LISTENING $default_port_holder
+TCP 0.0.0.0:4044 0.0.0.0:0 LISTENING $default_port_holder
+TCP 0.0.0.0:4902 0.0.0.0:0 LISTENING $listening_port_holder
+TCP 127.0.0.1:4033 127.0.0.1:50123 TIME_WAIT 0
+ROWS
+win taskkill /F /pid "$agent" >/dev/null
+wait_until 5 "agent $agent gone" pid_gone "$agent"
+wait_until "$kRecovery" "agent restart" agent_started_times 2
+# A netstat that cmd failed to start once (Wine does, now and then) makes a
+# recovery with no holders; the next one finds them.
+wait_until "$kRecovery" "the recovery event naming the holders" reported_insert \
+  "PID $default_port_holder (e2e_leftover.exe, ports 4033, 4044); PID $listening_port_holder (e2e_leftover.exe, port 4902)"
+# Wine's debug output escapes the quotes.
+reported_insert '\"0\" (PID 0 is no process: a socket without an owner)' ||
+  e2e_fail "the recovery event does not name PID 0 as left alone"
+wait_until "$kOneCycle" "the agent's return recorded" reported_id 2001
+
+e2e_log "--- stop and uninstall"
+watchdog stop -stop
+check_output stop 0 'Stop: [didurozir] Success\r\n'
+wait_until 5 "stop event" reported_id 1010
+watchdog uninstall -uninstall
+check_output uninstall 0 'Uninstall: [didurozir] Success\r\n'
+win reg query "$kSourceKey" >/dev/null 2>&1 && e2e_fail "the source's key is still there"
+e2e_log "ok: the source's key is gone"
+
+e2e_pass
