@@ -21,7 +21,6 @@ readonly kLog="$E2E_WORK/services.err"
 readonly kSourceKey='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\didurozir'
 readonly kMessageDll='C:\Program Files\QUENTAR\didurozir-messages.dll'
 
-cp "$(dirname "$E2E_WATCHDOG")/didurozir-messages.dll" "$(c_path "$kMessageDll")"
 wineserver -k 2>/dev/null || true
 timeout 20 wineserver -w 2>/dev/null || true
 (wineserver -p -f >/dev/null 2>&1 &)

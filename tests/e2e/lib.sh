@@ -215,6 +215,8 @@ e2e_install_standins() {
   cp "$E2E_FIXTURES/riduvuruz.exe" "$E2E_C/e2e/agent/"
   cp "$E2E_FIXTURES/e2e_netstat.exe" "$E2E_C/windows/system32/netstat.exe"
   cp "$E2E_WATCHDOG" "$(c_path "$E2E_WATCHDOG_WIN")"
+  # The event messages that -install registers, beside the executable.
+  cp "$(dirname "$E2E_WATCHDOG")/didurozir-messages.dll" "$(dirname "$(c_path "$E2E_WATCHDOG_WIN")")/"
   : >"$E2E_C/e2e/netstat-rows.txt"
   # Wine's own netstat lists no sockets: the copy on disk must win.
   win reg add 'HKCU\Software\Wine\DllOverrides' /v netstat.exe /d native /f >/dev/null

@@ -59,7 +59,6 @@ msi=$(package "$kVersion" "$E2E_WATCHDOG")
 next_msi=$(package "$kNextVersion" "$kNextExe")
 
 e2e_log "--- what -install registers, for comparison"
-cp "$(dirname "$E2E_WATCHDOG")/didurozir-messages.dll" "$(dirname "$(c_path "$E2E_WATCHDOG_WIN")")/"
 watchdog install -install
 check_output install 0 'Install: [didurozir] Success\r\n'
 expected_registration=$(registration)
