@@ -79,6 +79,12 @@ bool StartNamedService(ScHandle service);
 bool ControlNamedService(ScHandle service, std::uint32_t control,
                          ServiceStatus* status);
 void CloseServiceManagerHandle(ScHandle handle);
+// The ID of the process the service runs in; 0 when it runs in none or that
+// can't be told.
+std::uint32_t ServiceProcessId(ScHandle service);
+// Waits, `timeoutMs` at most, until process `pid` has ended; true when it has
+// or there is no such process.
+bool WaitForProcessEnd(std::uint32_t pid, std::uint32_t timeoutMs);
 // The calling thread's last error code (GetLastError).
 std::uint32_t LastServiceError();
 

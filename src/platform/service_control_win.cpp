@@ -77,6 +77,25 @@ bool DeleteNamedService(ScHandle service) {
   return DeleteService(ToNative(service)) != FALSE;
 }
 
+std::uint32_t ServiceProcessId(ScHandle service) {
+  SERVICE_STATUS_PROCESS status = {};
+  DWORD needed = 0;
+  if (!QueryServiceStatusEx(ToNative(service), SC_STATUS_PROCESS_INFO,
+                            reinterpret_cast<BYTE*>(&status), sizeof status,
+                            &needed)) {
+    return 0;
+  }
+  return status.dwProcessId;
+}
+
+bool WaitForProcessEnd(std::uint32_t pid, std::uint32_t timeoutMs) {
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+  const bool ended = WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
+}
+
 bool StartNamedService(ScHandle service) {
   return StartServiceW(ToNative(service), 0, nullptr) != FALSE;
 }

@@ -15,6 +15,7 @@ constexpr std::uint32_t kManagerAllAccess = 0xF003F;
 constexpr std::uint32_t kServiceAllAccess = 0xF01FF;
 
 constexpr int kStatePolls = 29;
+constexpr std::uint32_t kProcessEndWaitMs = 10000;
 constexpr std::uint32_t kPollIntervalMs = 1000;
 
 // After a crash of its process the service comes back by itself: restarted
@@ -152,8 +153,14 @@ std::uint32_t UninstallService() {
   // A service that won't stop stays installed rather than be left running
   // marked for deletion.
   if (status.currentState != kServiceStopped) {
+    const std::uint32_t process =
+        platform::ServiceProcessId(target.service.Get());
     const std::uint32_t stopResult = StopServiceAndWait();
     if (stopResult != 0) return stopResult;
+    // A stopped service's process lives on for a moment, holding its
+    // executable (which an uninstaller removes next) and the service's
+    // entry. Bounded: the deletion follows anyway.
+    if (process != 0) platform::WaitForProcessEnd(process, kProcessEndWaitMs);
   }
   if (!platform::DeleteNamedService(target.service.Get())) {
     return platform::LastServiceError();

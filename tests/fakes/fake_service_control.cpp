@@ -254,6 +254,20 @@ bool DeleteNamedService(ScHandle service) {
   return true;
 }
 
+std::uint32_t ServiceProcessId(ScHandle service) {
+  const FakeService* found = FindService(service);
+  return found == nullptr ? 0 : found->processId;
+}
+
+bool WaitForProcessEnd(std::uint32_t pid, std::uint32_t) {
+  bool stopped = true;
+  for (const auto& [name, service] : ServiceControl().services) {
+    if (service.processId == pid && service.state != kStopped) stopped = false;
+  }
+  ServiceControl().processWaits.emplace_back(pid, stopped);
+  return true;
+}
+
 bool StartNamedService(ScHandle service) {
   if (InjectedFailure(ScCall::kStart)) return false;
   FakeService* found = FindService(service);

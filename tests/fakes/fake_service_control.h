@@ -8,6 +8,7 @@
 #include <deque>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/service_control.h"
@@ -57,6 +58,7 @@ struct FakeService {
 
   int startRequests = 0;
   std::vector<std::uint32_t> controls;  // every control sent, in order
+  std::uint32_t processId = 0;          // the process it runs in; 0: none
 };
 
 // One handle handed out; its value is its index + 1.
@@ -83,6 +85,9 @@ struct ServiceControlFake {
   };
   std::vector<Failure> failures;
   std::map<ScCall, int> calls;  // how often each kind was called
+  // Every WaitForProcessEnd: the PID, and whether the service with that
+  // process was stopped by then.
+  std::vector<std::pair<std::uint32_t, bool>> processWaits;
 
   void Reset() { *this = ServiceControlFake(); }
 

@@ -245,6 +245,20 @@ TEST_F(ServiceControlTest, UninstallStopsARunningServiceFirst) {
   EXPECT_EQ(system().sleeps, std::vector<std::uint32_t>{1000});
 }
 
+// The stopped service's process is waited for, so that its executable is free
+// when the uninstallation returns; a service stopped before has none left.
+TEST_F(ServiceControlTest, UninstallWaitsForTheStoppedServicesProcess) {
+  Installed(4).processId = 3120;
+  EXPECT_EQ(UninstallService(), 0u);
+  EXPECT_EQ(scm().processWaits,
+            (std::vector<std::pair<std::uint32_t, bool>>{{3120, true}}));
+
+  scm().processWaits.clear();
+  Installed(1).processId = 0;
+  EXPECT_EQ(UninstallService(), 0u);
+  EXPECT_TRUE(scm().processWaits.empty());
+}
+
 TEST_F(ServiceControlTest, UninstallKeepsAServiceThatWontStop) {
   fakes::FakeService& service = Installed(4);
   service.stateAfterStop = 3;
