@@ -79,11 +79,12 @@ grep -qa "RegisterService" "$E2E_WORK/install.log" ||
   e2e_fail "the registration's custom action did not run"
 
 e2e_log "--- it supervises the agent"
-wait_until "$kOneCycle" "agent start" agent_started_times 1
+# One cycle more than needed: cmd now and then loses a command (exit 9009).
+wait_until $((kOneCycle + kCycle)) "agent start" agent_started_times 1
 agent=$(last_agent_pid)
 win taskkill /F /pid "$agent" >/dev/null
 wait_until 5 "agent $agent gone" pid_gone "$agent"
-wait_until "$kRecovery" "agent restart" agent_started_times 2
+wait_until $((kRecovery + kCycle)) "agent restart" agent_started_times 2
 
 e2e_log "--- msiexec /i $(basename "$next_msi"): the upgrade"
 msiexec_run upgrade /i "Z:$next_msi"
