@@ -6,11 +6,11 @@
 # New inputs that widen coverage go to build/fuzz/corpus/<target>/ (the stored
 # corpus under fuzz/corpus/ is only read); crashes land in build/fuzz/ as
 # crash-*, to be added to fuzz/corpus/<target>/ once fixed.
-# Each target mutates inputs of up to FUZZ_MAX_LEN bytes (default 4096,
-# never more for command lines): larger stored seeds are cut to that while fuzzing and
-# still replayed whole by ctest. fuzz/<target>.dict seeds the mutations with
-# the tokens of its input. FUZZ_RUNS, when set, ends each target after that
-# many executions instead of after the seconds.
+# Each target mutates inputs of up to FUZZ_MAX_LEN bytes (default 4096, never
+# more for command lines): larger stored seeds are cut to that while fuzzing
+# and still replayed whole by ctest. fuzz/<target>.dict seeds the mutations
+# with the tokens of its input. FUZZ_RUNS, when set, also ends each target
+# after that many executions, when they come before the seconds are up.
 # FUZZ_BUILD_DIR overrides the build folder; FUZZ_JOBS runs that many
 # targets at once.
 set -euo pipefail
