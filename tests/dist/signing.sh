@@ -6,8 +6,10 @@
 # byte breaks each; the files inside the package are the signed ones; a
 # time-stamp from a local RFC 3161 server verifies; a key on a PKCS#11 token
 # (SoftHSM) signs as well; unusable settings are refused with their reason
-# before any file is touched.
-#   signing.sh SOURCE_DIR EXE DLL VERSION WORK_DIR
+# before any file is touched. Under Wine, WinVerifyTrust tells the signed
+# executable and DLL from unsigned and changed ones (Wine checks neither the
+# chain nor an MSI's digest, so that part stays with osslsigncode).
+#   signing.sh SOURCE_DIR EXE DLL VERSION WORK_DIR VERIFY_TRUST_EXE
 set -euo pipefail
 for tool in osslsigncode openssl wixl msiextract python3 softhsm2-util; do
   if ! command -v "$tool" >/dev/null; then
@@ -16,7 +18,7 @@ for tool in osslsigncode openssl wixl msiextract python3 softhsm2-util; do
   fi
 done
 readonly kSource=$(realpath "$1") kExe=$(realpath "$2") kDll=$(realpath "$3") kVersion=$4
-readonly kWork=$5
+readonly kWork=$5 kVerifyTrust=$(realpath "$6")
 readonly kSign="$kSource/scripts/sign.sh"
 rm -rf "$kWork"
 mkdir -p "$kWork"
@@ -142,6 +144,21 @@ for file in stage/didurozir.exe stage/didurozir-messages.dll "$kMsi"; do
     pass "$file with one byte changed fails on its digest"
   fi
 done
+
+# What Windows's own check makes of them, with an unsigned copy besides.
+trust() { "$kSource/scripts/wine-run.sh" "$kVerifyTrust" "Z:$kWork/$1" 2>/dev/null | tr -d '\r'; }
+cp "$kDll" unsigned.dll
+while read -r file expected; do
+  got=$(trust "$file")
+  [ "$got" = "$expected" ] && pass "WinVerifyTrust $file: $got" ||
+    fail "WinVerifyTrust $file: '$got', expected $expected"
+done <<'TABLE'
+stage/didurozir.exe 0x00000000
+stage/didurozir-messages.dll 0x00000000
+unsigned.dll 0x800B0100
+stage/didurozir.exe.tampered 0x80096010
+stage/didurozir-messages.dll.tampered 0x80096010
+TABLE
 
 mkdir extracted
 msiextract -C extracted "$kMsi" >/dev/null
