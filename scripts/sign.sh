@@ -114,6 +114,9 @@ check_pkcs11() {
         fail "SIGN_PKCS11_CERT: no certificate in $SIGN_PKCS11_CERT"
       signer=${signer#subject=}
       signer=${signer# }
+      { openssl x509 -in "$SIGN_PKCS11_CERT" -noout -checkend 0 ||
+        openssl x509 -inform DER -in "$SIGN_PKCS11_CERT" -noout -checkend 0; } >/dev/null 2>&1 ||
+        fail "SIGN_PKCS11_CERT: the certificate of $signer has expired"
       ;;
   esac
   [ -z "${SIGN_PKCS11_PIN_FILE:-}" ] || readable SIGN_PKCS11_PIN_FILE
@@ -183,6 +186,7 @@ sign_file() {  # FILE
     rm -f "$out"
     fail "osslsigncode could not sign $file: $(printf '%s' "$log" | tr '\n' ' ')"
   fi
+  chmod --reference="$file" "$out"
   mv -f "$out" "$file"
 }
 

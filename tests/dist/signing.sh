@@ -68,6 +68,10 @@ openssl_quiet pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem \
   -passout file:password.txt -out signer.p12
 openssl_quiet pkcs12 -export -legacy -inkey signer.key -in signer.pem -certfile ca.pem \
   -passout file:password.txt -out legacy.p12
+openssl_quiet x509 -req -in signer.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days -1 \
+  -extfile signer.ext -out expired.pem
+openssl_quiet pkcs12 -export -inkey signer.key -in expired.pem -passout file:password.txt \
+  -out expired.p12
 readonly kP12=(SIGN_PKCS12="$kWork/signer.p12" SIGN_PASSWORD_FILE="$kWork/password.txt")
 
 # --- Unusable settings: refused with their reason, the file left as it was.
@@ -103,6 +107,11 @@ refused "both SIGN_PKCS12 and SIGN_PKCS11_* are set" \
 refused "SIGN_PKCS11_KEY is not set" SIGN_PKCS11_MODULE="$kWork/ca.pem"
 refused "SIGN_PASSWORD_FILE is set but no certificate is" SIGN_PASSWORD_FILE="$kWork/password.txt"
 refused "SIGN_TIMESTAMP_URL: not an http:// or https:// URL" "${kP12[@]}" SIGN_TIMESTAMP_URL=ftp://x
+refused "SIGN_PKCS12: the certificate of CN=didurozir test signer,O=didurozir tests has expired" \
+  SIGN_PKCS12="$kWork/expired.p12" SIGN_PASSWORD_FILE="$kWork/password.txt"
+refused "SIGN_PKCS11_CERT: the certificate of CN=didurozir test signer,O=didurozir tests has expired" \
+  SIGN_PKCS11_MODULE="$kWork/ca.pem" SIGN_PKCS11_KEY="pkcs11:object=signer" \
+  SIGN_PKCS11_CERT="$kWork/expired.pem"
 refused "SIGN_PKCS11_CERT: no certificate in $kWork/password.txt" \
   SIGN_PKCS11_MODULE="$kWork/ca.pem" SIGN_PKCS11_KEY="pkcs11:object=signer" \
   SIGN_PKCS11_CERT="$kWork/password.txt"
