@@ -35,7 +35,7 @@ fail() {
 readable() {  # VARIABLE: fails unless the file that VARIABLE names can be read
   local file=${!1}
   [ -e "$file" ] || fail "$1: no such file: $file"
-  [ -f "$file" ] && [ -r "$file" ] || fail "$1: not a readable file: $file"
+  if ! [ -f "$file" ] || ! [ -r "$file" ]; then fail "$1: not a readable file: $file"; fi
 }
 
 # Which kind of certificate is given: pkcs12, pkcs11 or none.

@@ -17,8 +17,11 @@ for tool in osslsigncode openssl wixl msiextract python3 softhsm2-util; do
     exit 77
   fi
 done
-readonly kSource=$(realpath "$1") kExe=$(realpath "$2") kDll=$(realpath "$3") kVersion=$4
-readonly kWork=$5 kVerifyTrust=$(realpath "$6")
+kSource=$(realpath -e "$1")
+kExe=$(realpath -e "$2")
+kDll=$(realpath -e "$3")
+kVerifyTrust=$(realpath -e "$6")
+readonly kSource kExe kDll kVerifyTrust kVersion=$4 kWork=$5
 readonly kSign="$kSource/scripts/sign.sh"
 rm -rf "$kWork"
 mkdir -p "$kWork"
@@ -120,7 +123,9 @@ refused "SIGN_PKCS11_CERT: no certificate in $kWork/password.txt" \
 out=$("$kSign" --check 2>&1)
 [ "$out" = "unsigned: no certificate given (SIGN_PKCS12 or SIGN_PKCS11_KEY)" ] ||
   fail "--check without a certificate: '$out'"
-"$kSign" victim.exe && cmp -s victim.exe "$kExe" || fail "without a certificate the file changed"
+if ! "$kSign" victim.exe || ! cmp -s victim.exe "$kExe"; then
+  fail "without a certificate the file changed"
+fi
 osslsigncode verify -CAfile ca.pem -in victim.exe >/dev/null 2>&1 &&
   fail "the built executable is already signed"
 
@@ -159,8 +164,11 @@ trust() { "$kSource/scripts/wine-run.sh" "$kVerifyTrust" "Z:$kWork/$1" 2>/dev/nu
 cp "$kDll" unsigned.dll
 while read -r file expected; do
   got=$(trust "$file")
-  [ "$got" = "$expected" ] && pass "WinVerifyTrust $file: $got" ||
+  if [ "$got" = "$expected" ]; then
+    pass "WinVerifyTrust $file: $got"
+  else
     fail "WinVerifyTrust $file: '$got', expected $expected"
+  fi
 done <<'TABLE'
 stage/didurozir.exe 0x00000000
 stage/didurozir-messages.dll 0x00000000
@@ -246,8 +254,11 @@ version=$(osslsigncode --version | sed -n '1s/^osslsigncode \([0-9.]*\).*/\1/p')
 cp "$kDll" legacy.dll
 if [ "$(printf '%s\n2.6\n' "$version" | sort -V | head -1)" = 2.6 ]; then
   env SIGN_PKCS12="$kWork/legacy.p12" SIGN_PASSWORD_FILE="$kWork/password.txt" "$kSign" legacy.dll
-  verifies legacy.dll -CAfile ca.pem && pass "a legacy PKCS#12 file signs" ||
+  if verifies legacy.dll -CAfile ca.pem; then
+    pass "a legacy PKCS#12 file signs"
+  else
     fail "a legacy PKCS#12 file: $(cat legacy.dll.verify.log)"
+  fi
 else
   refused "uses the legacy RC2/3DES encryption" \
     SIGN_PKCS12="$kWork/legacy.p12" SIGN_PASSWORD_FILE="$kWork/password.txt"
