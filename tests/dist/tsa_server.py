@@ -4,6 +4,7 @@ Writes the port it listens on to PORT_FILE, then serves until killed.
     tsa_server.py OPENSSL_TS_CONFIG PORT_FILE
 """
 import http.server
+import os
 import subprocess
 import sys
 import tempfile
@@ -38,6 +39,5 @@ class Handler(http.server.BaseHTTPRequestHandler):
 server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
 with open(port_file + ".tmp", "w") as f:
     f.write(str(server.server_address[1]))
-import os
 os.replace(port_file + ".tmp", port_file)
 server.serve_forever()
