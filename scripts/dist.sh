@@ -3,12 +3,16 @@
 # information in didurozir.exe.debug beside it, linked by .gnu_debuglink),
 # didurozir-messages.dll, the MSI package didurozir-<version>-x64.msi, and
 # SHA256SUMS of them. Does its own set-up on a fresh Debian 12 machine.
+# With a certificate (SIGN_PKCS12 or SIGN_PKCS11_*, see scripts/sign.sh) the
+# executable, the DLL and the MSI built from them are signed with Authenticode.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 readonly kMaxExeBytes=$((1536 * 1024))
 
 scripts/setup.sh
+# Unusable signing settings fail here, before anything is built or written.
+signing=$(scripts/sign.sh --check)
 scripts/build-win-boost.sh build/_deps/boost-win
 cmake --preset windows-release >/dev/null
 cmake --build --preset windows-release -j "$(nproc)" --target didurozir didurozir_messages
@@ -20,6 +24,13 @@ dist=$root/dist
 rm -rf "$dist"
 mkdir -p "$dist"
 
+# sign_release FILE...: signs in place (after stripping: a change after
+# signing would break the signature). A failed signing leaves no release
+# behind that could pass for a signed one.
+sign_release() {
+  scripts/sign.sh "$@" || { rm -rf "$dist"; echo "dist: signing failed; dist/ removed" >&2; exit 1; }
+}
+
 # The debug information goes beside the executable, for post-mortem
 # debugging of a dump with the shipped build.
 objcopy=x86_64-w64-mingw32-objcopy
@@ -27,6 +38,7 @@ objcopy=x86_64-w64-mingw32-objcopy
 x86_64-w64-mingw32-strip --strip-all -o "$dist/didurozir.exe" "$build/src/app/didurozir.exe"
 (cd "$dist" && "$objcopy" --add-gnu-debuglink=didurozir.exe.debug didurozir.exe)
 cp "$build/src/app/didurozir-messages.dll" "$dist/"
+sign_release "$dist/didurozir.exe" "$dist/didurozir-messages.dll"
 size=$(stat -c %s "$dist/didurozir.exe")
 if [ "$size" -gt "$kMaxExeBytes" ]; then
   echo "dist: didurozir.exe is $size bytes, more than $kMaxExeBytes" >&2
@@ -38,7 +50,9 @@ trap 'rm -rf "$stage"' EXIT
 cp "$dist/didurozir.exe" "$dist/didurozir-messages.dll" "$stage/"
 msi=didurozir-$version-x64.msi
 (cd "$stage" && wixl -a x64 -D Version="$version" -o "$dist/$msi" "$root/packaging/didurozir.wxs")
+sign_release "$dist/$msi"
 
 (cd "$dist" && sha256sum didurozir.exe didurozir-messages.dll "$msi" >SHA256SUMS)
 echo "dist: version $version, didurozir.exe $size bytes"
+echo "dist: $signing"
 ls -l "$dist"

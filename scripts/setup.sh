@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb wixl
   valgrind gnuplot-nox
+  osslsigncode openssl msitools softhsm2 libengine-pkcs11-openssl python3
 )
 
 missing=()
