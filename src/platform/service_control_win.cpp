@@ -90,12 +90,12 @@ bool QueryServiceBinaryPath(ScHandle service, std::wstring& path) {
 }
 
 bool ChangeServiceSettings(ScHandle service, const ServiceCreation& creation) {
-  return ChangeServiceConfigW(
-             ToNative(service), creation.serviceType, creation.startType,
-             creation.errorControl, creation.binaryPathName,
-             creation.loadOrderGroup, nullptr, creation.dependencies,
-             creation.serviceStartName, creation.password,
-             creation.displayName) != FALSE;
+  return ChangeServiceConfigW(ToNative(service), creation.serviceType,
+                              creation.startType, creation.errorControl,
+                              creation.binaryPathName, creation.loadOrderGroup,
+                              nullptr, creation.dependencies,
+                              creation.serviceStartName, creation.password,
+                              creation.displayName) != FALSE;
 }
 
 bool DeleteNamedService(ScHandle service) {

@@ -290,7 +290,7 @@ bool WaitForProcessEnd(std::uint32_t pid, std::uint32_t) {
     if (service.processId == pid && service.state != kStopped) stopped = false;
   }
   ServiceControl().processWaits.emplace_back(pid, stopped);
-  return true;
+  return ServiceControl().processesEnd;
 }
 
 bool StartNamedService(ScHandle service) {

@@ -91,6 +91,7 @@ struct ServiceControlFake {
   // Every WaitForProcessEnd: the PID, and whether the service with that
   // process was stopped by then.
   std::vector<std::pair<std::uint32_t, bool>> processWaits;
+  bool processesEnd = true;  // what every WaitForProcessEnd returns
 
   void Reset() { *this = ServiceControlFake(); }
 
