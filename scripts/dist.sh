@@ -2,7 +2,8 @@
 # Builds the release and writes into dist/: didurozir.exe (stripped; its debug
 # information in didurozir.exe.debug beside it, linked by .gnu_debuglink),
 # didurozir-messages.dll, the MSI package didurozir-<version>-x64.msi, and
-# SHA256SUMS of them. Does its own set-up on a fresh Debian 12 machine.
+# SHA256SUMS of them. Refuses an executable whose file version is not the
+# project's. Does its own set-up on a fresh Debian 12 machine.
 # With a certificate (SIGN_PKCS12 or SIGN_PKCS11_*, see scripts/sign.sh) the
 # executable, the DLL and the MSI built from them are signed with Authenticode.
 set -euo pipefail
@@ -20,6 +21,12 @@ cmake --build --preset windows-release -j "$(nproc)" --target didurozir didurozi
 build=$root/build/windows-release
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [ -n "$version" ] || { echo "dist: no project version in $build" >&2; exit 1; }
+# An executable stamped with another version would not replace the installed
+# one in an upgrade (Windows Installer keeps a file of equal version).
+python3 scripts/pe_version.py "$build/src/app/didurozir.exe" --expect "$version" || {
+  echo "dist: didurozir.exe is not stamped with the project version $version: not packaged" >&2
+  exit 1
+}
 dist=$root/dist
 rm -rf "$dist"
 mkdir -p "$dist"

@@ -48,19 +48,31 @@ constexpr Switch kSwitches[] = {
     {L"stop", kRunModeStop},
     {L"start", kRunModeStart},
     {L"consoleStart", kRunModeConsoleStart},
+    // Only the MSI package's custom actions use these: their exit code is the
+    // operation's result, which Windows Installer checks. Not in the help.
+    {L"packageInstall", kRunModePackageInstall},
+    {L"packageUninstall", kRunModePackageUninstall},
+    {L"packageStop", kRunModePackageStop},
+    {L"packageUndoInstall", kRunModePackageUndoInstall},
 };
 
-// The management operations and the word their report begins with.
+// The management operations, the word their report begins with, and whether
+// the result is the exit code (the package's) or the exit code is always 0.
 struct Operation {
   std::uint32_t runMode;
   std::uint32_t (*run)();
   const char* report;
+  bool resultIsExitCode;
 };
 constexpr Operation kOperations[] = {
-    {kRunModeUninstall, UninstallService, "Uninstall"},
-    {kRunModeInstall, InstallService, "Install"},
-    {kRunModeStop, StopServiceAndWait, "Stop"},
-    {kRunModeStart, StartServiceAndWait, "Start"},
+    {kRunModeUninstall, UninstallService, "Uninstall", false},
+    {kRunModeInstall, InstallService, "Install", false},
+    {kRunModeStop, StopServiceAndWait, "Stop", false},
+    {kRunModeStart, StartServiceAndWait, "Start", false},
+    {kRunModePackageInstall, PackageInstallService, "Install", true},
+    {kRunModePackageUninstall, PackageUninstallService, "Uninstall", true},
+    {kRunModePackageStop, PackageStopService, "Stop", true},
+    {kRunModePackageUndoInstall, PackageUndoInstall, "Uninstall", true},
 };
 
 std::string Narrow(const wchar_t* text) {
@@ -112,13 +124,14 @@ Parse ParseSwitches(int argumentCount, wchar_t** arguments) {
   return Parse::kEnd;
 }
 
-void RunAndReport(const Operation& operation) {
+std::uint32_t RunAndReport(const Operation& operation) {
   const std::uint32_t result = operation.run();
   const std::string name = Narrow(ServiceSettings.serviceName);
   const std::string line = std::string(operation.report) + ": [" + name + "] " +
                            (result == 0 ? "Success" : SystemErrorText(result)) +
                            "\n";
   platform::WriteStdout(line, platform::Encoding::kAnsi);
+  return operation.resultIsExitCode ? result : 0;
 }
 
 std::uint32_t Dispatch() {
@@ -181,9 +194,9 @@ std::uint32_t RunEntryPoint(int argumentCount, wchar_t** arguments) {
 
   for (const Operation& operation : kOperations) {
     if (operation.runMode == ServiceSettings.runMode) {
-      RunAndReport(operation);
+      const std::uint32_t exitCode = RunAndReport(operation);
       std::fflush(stdout);
-      return 0;
+      return exitCode;
     }
   }
   if (ServiceSettings.runMode == kRunModeConsoleStart &&

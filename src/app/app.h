@@ -32,7 +32,8 @@ CommandLine ParseCommandLine(int argumentCount, const wchar_t* const* arguments,
 
 // Runs the program on its command line (the program's name first) and
 // returns the process exit code: 0 after a management operation, whatever its
-// outcome, and after the service has stopped; kExitRefused otherwise. A
+// outcome, and after the service has stopped; the result code after one of
+// the package's operations; kExitRefused otherwise. A
 // console run does not return.
 std::uint32_t RunEntryPoint(int argumentCount, wchar_t** arguments);
 

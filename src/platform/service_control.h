@@ -4,6 +4,7 @@
 #define DIDUROZIR_PLATFORM_SERVICE_CONTROL_H_
 
 #include <cstdint>
+#include <string>
 #include <utility>
 
 namespace platform {
@@ -70,6 +71,12 @@ ScHandle CreateNamedService(ScHandle manager, const ServiceCreation& creation);
 bool SetServiceDescription(ScHandle service, const wchar_t* description);
 bool SetServiceFailureActions(ScHandle service,
                               const ServiceFailureActions& actions);
+// The command line the service is registered to run (its binary path, as
+// stored: quoted or not) into `path`.
+bool QueryServiceBinaryPath(ScHandle service, std::wstring& path);
+// Rewrites the registration from `creation` (ChangeServiceConfigW); the name
+// stays, `desiredAccess` is not used.
+bool ChangeServiceSettings(ScHandle service, const ServiceCreation& creation);
 // Marks the service for deletion; it goes once every handle to it is closed.
 bool DeleteNamedService(ScHandle service);
 // Starts the service without arguments.

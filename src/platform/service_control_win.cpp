@@ -73,6 +73,31 @@ bool SetServiceFailureActions(ScHandle service,
                                &record) != FALSE;
 }
 
+bool QueryServiceBinaryPath(ScHandle service, std::wstring& path) {
+  DWORD needed = 0;
+  QueryServiceConfigW(ToNative(service), nullptr, 0, &needed);
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0) return false;
+  // QUERY_SERVICE_CONFIGW holds pointers: the buffer must be aligned for them.
+  std::vector<std::uint64_t> buffer(needed / sizeof(std::uint64_t) + 1);
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+  if (!QueryServiceConfigW(ToNative(service), config,
+                           static_cast<DWORD>(buffer.size() * sizeof buffer[0]),
+                           &needed)) {
+    return false;
+  }
+  path = config->lpBinaryPathName != nullptr ? config->lpBinaryPathName : L"";
+  return true;
+}
+
+bool ChangeServiceSettings(ScHandle service, const ServiceCreation& creation) {
+  return ChangeServiceConfigW(ToNative(service), creation.serviceType,
+                              creation.startType, creation.errorControl,
+                              creation.binaryPathName, creation.loadOrderGroup,
+                              nullptr, creation.dependencies,
+                              creation.serviceStartName, creation.password,
+                              creation.displayName) != FALSE;
+}
+
 bool DeleteNamedService(ScHandle service) {
   return DeleteService(ToNative(service)) != FALSE;
 }

@@ -51,6 +51,8 @@ constexpr std::uint32_t kAcceptShutdown = 4;
 constexpr std::uint32_t kErrorInvalidHandle = 6;  // the manager can't be opened
 constexpr std::uint32_t kWaitTimeout = 258;       // the state never came
 constexpr std::uint32_t kErrorServiceNotActive = 1062;
+constexpr std::uint32_t kErrorServiceDoesNotExist = 1060;
+constexpr std::uint32_t kErrorServiceExists = 1073;
 
 // What this run of the program does, chosen by the command line; the smaller
 // value wins when several switches are given.
@@ -59,6 +61,11 @@ constexpr std::uint32_t kRunModeInstall = 1;
 constexpr std::uint32_t kRunModeConsoleStart = 2;
 constexpr std::uint32_t kRunModeStop = 3;
 constexpr std::uint32_t kRunModeStart = 4;
+// The MSI package's own operations; any documented switch wins over them.
+constexpr std::uint32_t kRunModePackageInstall = 5;
+constexpr std::uint32_t kRunModePackageUninstall = 6;
+constexpr std::uint32_t kRunModePackageStop = 7;
+constexpr std::uint32_t kRunModePackageUndoInstall = 8;
 constexpr std::uint32_t kRunModeNone = 255;
 
 // The service's identity, registration parameters and the state shared
@@ -122,6 +129,21 @@ std::uint32_t InstallService();
 std::uint32_t UninstallService();
 std::uint32_t StartServiceAndWait();
 std::uint32_t StopServiceAndWait();
+// The MSI package's operations, whose results become its custom actions' exit
+// codes; each returns 0 or a system error code like the operations above.
+// Registers the service, or, when it exists already and runs this very
+// executable, rewrites its registration to the settings; a registration of
+// another executable is refused with 1073 and left as it is.
+std::uint32_t PackageInstallService();
+// UninstallService; a service that is not there is no failure.
+std::uint32_t PackageUninstallService();
+// Stops the service and waits, 10 s at most, for its process to end, so that
+// its executable can be replaced; 258 when either does not finish. A service
+// that is not there is no failure.
+std::uint32_t PackageStopService();
+// Undoes PackageInstallService: uninstalls the service only when it runs this
+// very executable.
+std::uint32_t PackageUndoInstall();
 // The service's current state, 1 to 7, or 0 when it can't be obtained.
 std::uint32_t QueryServiceState();
 

@@ -1,5 +1,8 @@
 #include "platform/service_control.h"
 
+#include <string>
+#include <string_view>
+
 #include "events/events.h"
 #include "platform/event_log.h"
 #include "platform/system.h"
@@ -113,6 +116,72 @@ std::wstring MessageFilePath() {
   return path + kMessageFileName;
 }
 
+// The registration that -install writes, from ServiceSettings.
+platform::ServiceCreation CreationFromSettings() {
+  ServiceSettingsRecord& s = ServiceSettings;
+  platform::ServiceCreation creation{};
+  creation.serviceName = s.serviceName;
+  creation.displayName = s.displayName;
+  creation.desiredAccess = s.desiredAccess;
+  creation.serviceType = s.serviceType;
+  creation.startType = s.startType;
+  creation.errorControl = s.errorControl;
+  creation.binaryPathName = s.binaryPathName;
+  creation.loadOrderGroup = s.loadOrderGroup;
+  creation.dependencies = s.dependencies;  // all NUL: the empty list
+  creation.serviceStartName =
+      s.serviceStartName[0] != L'\0' ? s.serviceStartName : nullptr;
+  creation.password = s.password[0] != L'\0' ? s.password : nullptr;
+  return creation;
+}
+
+// The service exists and runs without these; a refusal is not worth failing
+// the installation for.
+void ApplyExtras(platform::ScHandle service) {
+  ServiceSettingsRecord& s = ServiceSettings;
+  platform::SetServiceDescription(service, s.description);
+  s.failureActions.resetPeriod = kFailureResetSeconds;
+  s.failureActions.actionCount =
+      sizeof restartActions / sizeof restartActions[0];
+  s.failureActions.actions = restartActions;
+  platform::SetServiceFailureActions(service, s.failureActions);
+  platform::RegisterEventLogSource(events::kSourceName, MessageFilePath());
+}
+
+std::wstring_view Unquoted(std::wstring_view path) {
+  if (path.size() >= 2 && path.front() == L'"' && path.back() == L'"') {
+    return path.substr(1, path.size() - 2);
+  }
+  return path;
+}
+
+wchar_t FoldAscii(wchar_t c) {
+  return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
+
+// Paths compare without their quotes and without regard to ASCII case; any
+// other difference counts, so that a doubtful match is never taken for ours.
+bool SamePath(std::wstring_view a, std::wstring_view b) {
+  a = Unquoted(a);
+  b = Unquoted(b);
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+// Whether the opened service is registered to run this executable; 0, or the
+// code of the refused query.
+std::uint32_t RunsThisExecutable(platform::ScHandle service, bool& ours) {
+  std::wstring registered;
+  if (!platform::QueryServiceBinaryPath(service, registered)) {
+    return platform::LastServiceError();
+  }
+  ours = SamePath(registered, ServiceSettings.binaryPathName);
+  return 0;
+}
+
 }  // namespace
 
 std::uint32_t QueryServiceState() {
@@ -174,31 +243,71 @@ std::uint32_t InstallService() {
   ScopedScHandle manager(platform::OpenServiceManager(kManagerCreateService));
   if (!manager.IsValid()) return kErrorInvalidHandle;
 
-  ServiceSettingsRecord& s = ServiceSettings;
-  platform::ServiceCreation creation{};
-  creation.serviceName = s.serviceName;
-  creation.displayName = s.displayName;
-  creation.desiredAccess = s.desiredAccess;
-  creation.serviceType = s.serviceType;
-  creation.startType = s.startType;
-  creation.errorControl = s.errorControl;
-  creation.binaryPathName = s.binaryPathName;
-  creation.loadOrderGroup = s.loadOrderGroup;
-  creation.dependencies = s.dependencies;  // all NUL: the empty list
-  creation.serviceStartName =
-      s.serviceStartName[0] != L'\0' ? s.serviceStartName : nullptr;
-  creation.password = s.password[0] != L'\0' ? s.password : nullptr;
-  ScopedScHandle service(platform::CreateNamedService(manager.Get(), creation));
+  ScopedScHandle service(
+      platform::CreateNamedService(manager.Get(), CreationFromSettings()));
   if (!service.IsValid()) return platform::LastServiceError();
-
-  // The service exists and runs without these two; a refusal is not worth
-  // failing the installation for.
-  platform::SetServiceDescription(service.Get(), s.description);
-  s.failureActions.resetPeriod = kFailureResetSeconds;
-  s.failureActions.actionCount =
-      sizeof restartActions / sizeof restartActions[0];
-  s.failureActions.actions = restartActions;
-  platform::SetServiceFailureActions(service.Get(), s.failureActions);
-  platform::RegisterEventLogSource(events::kSourceName, MessageFilePath());
+  ApplyExtras(service.Get());
   return 0;
+}
+
+std::uint32_t PackageInstallService() {
+  const std::uint32_t created = InstallService();
+  if (created != kErrorServiceExists) return created;
+
+  OpenedService opened;
+  const std::uint32_t error = OpenOwnService(opened);
+  if (error != 0) return error;
+  bool ours = false;
+  const std::uint32_t refusal = RunsThisExecutable(opened.service.Get(), ours);
+  if (refusal != 0) return refusal;
+  // Another folder's executable: taking it over would leave that folder's
+  // administrator with a service that no longer runs what they installed.
+  if (!ours) return kErrorServiceExists;
+  if (!platform::ChangeServiceSettings(opened.service.Get(),
+                                       CreationFromSettings())) {
+    return platform::LastServiceError();
+  }
+  ApplyExtras(opened.service.Get());
+  return 0;
+}
+
+std::uint32_t PackageUninstallService() {
+  const std::uint32_t result = UninstallService();
+  return result == kErrorServiceDoesNotExist ? 0 : result;
+}
+
+std::uint32_t PackageStopService() {
+  std::uint32_t process = 0;
+  {
+    OpenedService opened;
+    const std::uint32_t error = OpenOwnService(opened);
+    if (error == kErrorServiceDoesNotExist) return 0;
+    if (error != 0) return error;
+    process = platform::ServiceProcessId(opened.service.Get());
+  }
+  const std::uint32_t stopped = StopServiceAndWait();
+  if (stopped != 0) return stopped;
+  // The manager reports the service stopped while its process may still be
+  // ending, its executable still mapped: replaced now, it would be replaced
+  // only at the next boot.
+  if (process != 0 &&
+      !platform::WaitForProcessEnd(process, kProcessEndWaitMs)) {
+    return kWaitTimeout;
+  }
+  return 0;
+}
+
+std::uint32_t PackageUndoInstall() {
+  {
+    OpenedService opened;
+    const std::uint32_t error = OpenOwnService(opened);
+    if (error == kErrorServiceDoesNotExist) return 0;
+    if (error != 0) return error;
+    bool ours = false;
+    const std::uint32_t refusal =
+        RunsThisExecutable(opened.service.Get(), ours);
+    if (refusal != 0) return refusal;
+    if (!ours) return 0;
+  }
+  return PackageUninstallService();
 }

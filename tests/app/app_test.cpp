@@ -268,6 +268,77 @@ INSTANTIATE_TEST_SUITE_P(
                                     true,
                                     1}));
 
+// The package's switches report as the documented ones do, but exit with the
+// operation's code, which Windows Installer checks; the documented switches
+// keep exit code 0 for the same outcome; any documented switch wins.
+struct ExitCodeCase {
+  const char* what;
+  std::vector<std::wstring> switches;
+  const wchar_t* registeredPath;  // null: no service
+  std::uint32_t exitCode;
+  std::string output;
+};
+
+class ExitCodeTest : public AppTest,
+                     public ::testing::WithParamInterface<ExitCodeCase> {};
+
+TEST_P(ExitCodeTest, PackageSwitchesExitWithTheResult) {
+  const ExitCodeCase& c = GetParam();
+  if (c.registeredPath != nullptr) {
+    scm().AddService(L"didurozir", 1).binaryPathName = c.registeredPath;
+  }
+  const Outcome outcome = Run(c.switches);
+  EXPECT_EQ(outcome.exitCode, c.exitCode) << c.what;
+  EXPECT_EQ(outcome.output, c.output) << c.what;
+  EXPECT_EQ(scm().HandleProblems(), "");
+}
+
+constexpr const wchar_t* kOwnPath = L"C:\\QUENTAR\\didurozir.exe";
+constexpr const wchar_t* kOtherPath = L"D:\\tools\\didurozir.exe";
+
+INSTANTIATE_TEST_SUITE_P(
+    Package, ExitCodeTest,
+    ::testing::Values(ExitCodeCase{"install over another's",
+                                   {L"-install"},
+                                   kOtherPath,
+                                   0,
+                                   "Install: [didurozir] " + kExists},
+                      ExitCodeCase{"package install over another's",
+                                   {L"-packageInstall"},
+                                   kOtherPath,
+                                   1073,
+                                   "Install: [didurozir] " + kExists},
+                      ExitCodeCase{"package install over its own",
+                                   {L"/PACKAGEINSTALL"},
+                                   kOwnPath,
+                                   0,
+                                   "Install: [didurozir] Success\n"},
+                      ExitCodeCase{"uninstall of none",
+                                   {L"-uninstall"},
+                                   nullptr,
+                                   0,
+                                   "Uninstall: [didurozir] " + kNotInstalled},
+                      ExitCodeCase{"package uninstall of none",
+                                   {L"-packageUninstall"},
+                                   nullptr,
+                                   0,
+                                   "Uninstall: [didurozir] Success\n"},
+                      ExitCodeCase{"package stop of none",
+                                   {L"-packageStop"},
+                                   nullptr,
+                                   0,
+                                   "Stop: [didurozir] Success\n"},
+                      ExitCodeCase{"package undo of another's",
+                                   {L"-packageUndoInstall"},
+                                   kOtherPath,
+                                   0,
+                                   "Uninstall: [didurozir] Success\n"},
+                      ExitCodeCase{"a documented switch wins",
+                                   {L"-packageInstall", L"-start"},
+                                   nullptr,
+                                   0,
+                                   "Start: [didurozir] " + kNotInstalled}));
+
 TEST_F(AppTest, RegistersUnderTheFixedIdentity) {
   system().moduleFileName = L"C:\\Program Files\\Tools\\renamed copy.exe";
   ASSERT_EQ(Run({L"-install"}).exitCode, 0u);

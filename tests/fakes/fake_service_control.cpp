@@ -97,6 +97,25 @@ std::wstring DependencyList(const wchar_t* list) {
   return text;
 }
 
+// The settings of CreateServiceW and ChangeServiceConfigW, as the fake keeps
+// them.
+void Configure(FakeService& service, const platform::ServiceCreation& c) {
+  service.displayName = c.displayName != nullptr ? c.displayName : L"";
+  service.desiredAccess = c.desiredAccess;
+  service.serviceType = c.serviceType;
+  service.startType = c.startType;
+  service.errorControl = c.errorControl;
+  service.binaryPathName = c.binaryPathName;
+  service.loadOrderGroupNull = c.loadOrderGroup == nullptr;
+  if (c.loadOrderGroup != nullptr) service.loadOrderGroup = c.loadOrderGroup;
+  service.dependenciesNull = c.dependencies == nullptr;
+  if (c.dependencies != nullptr) {
+    service.dependencies = DependencyList(c.dependencies);
+  }
+  service.serviceStartNameNull = c.serviceStartName == nullptr;
+  service.passwordNull = c.password == nullptr;
+}
+
 }  // namespace
 
 ServiceControlFake& ServiceControl() {
@@ -199,20 +218,7 @@ ScHandle CreateNamedService(ScHandle manager, const ServiceCreation& c) {
     return nullptr;
   }
   FakeService service;
-  service.displayName = c.displayName != nullptr ? c.displayName : L"";
-  service.desiredAccess = c.desiredAccess;
-  service.serviceType = c.serviceType;
-  service.startType = c.startType;
-  service.errorControl = c.errorControl;
-  service.binaryPathName = c.binaryPathName;
-  service.loadOrderGroupNull = c.loadOrderGroup == nullptr;
-  if (c.loadOrderGroup != nullptr) service.loadOrderGroup = c.loadOrderGroup;
-  service.dependenciesNull = c.dependencies == nullptr;
-  if (c.dependencies != nullptr) {
-    service.dependencies = DependencyList(c.dependencies);
-  }
-  service.serviceStartNameNull = c.serviceStartName == nullptr;
-  service.passwordNull = c.password == nullptr;
+  Configure(service, c);
   ServiceControl().services[c.serviceName] = service;
 
   FakeScHandle handle;
@@ -221,6 +227,25 @@ ScHandle CreateNamedService(ScHandle manager, const ServiceCreation& c) {
   handle.serviceName = c.serviceName;
   handle.access = c.desiredAccess;
   return HandOut(handle);
+}
+
+bool QueryServiceBinaryPath(ScHandle service, std::wstring& path) {
+  if (InjectedFailure(ScCall::kQueryConfig)) return false;
+  const FakeService* found = FindService(service);
+  if (found == nullptr) return false;
+  path = found->binaryPathName;
+  return true;
+}
+
+bool ChangeServiceSettings(ScHandle service, const ServiceCreation& c) {
+  if (InjectedFailure(ScCall::kChangeConfig)) return false;
+  FakeService* found = FindService(service);
+  if (found == nullptr) return false;
+  const std::uint32_t access = found->desiredAccess;
+  Configure(*found, c);
+  found->desiredAccess = access;
+  ++found->reconfigurations;
+  return true;
 }
 
 bool SetServiceDescription(ScHandle service, const wchar_t* description) {
@@ -265,7 +290,7 @@ bool WaitForProcessEnd(std::uint32_t pid, std::uint32_t) {
     if (service.processId == pid && service.state != kStopped) stopped = false;
   }
   ServiceControl().processWaits.emplace_back(pid, stopped);
-  return true;
+  return ServiceControl().processesEnd;
 }
 
 bool StartNamedService(ScHandle service) {

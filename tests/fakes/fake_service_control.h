@@ -23,6 +23,8 @@ enum class ScCall {
   kSetDescription,
   kSetFailureActions,
   kDelete,
+  kQueryConfig,
+  kChangeConfig,
   kStart,
   kInterrogate,  // ControlNamedService with control 4
   kControl,      // ControlNamedService with any other control
@@ -42,6 +44,7 @@ struct FakeService {
   std::wstring dependencies;  // the list up to its closing double NUL
   bool serviceStartNameNull = true;
   bool passwordNull = true;
+  int reconfigurations = 0;  // ChangeServiceSettings calls granted
 
   bool descriptionSet = false;
   std::wstring description;
@@ -88,6 +91,7 @@ struct ServiceControlFake {
   // Every WaitForProcessEnd: the PID, and whether the service with that
   // process was stopped by then.
   std::vector<std::pair<std::uint32_t, bool>> processWaits;
+  bool processesEnd = true;  // what every WaitForProcessEnd returns
 
   void Reset() { *this = ServiceControlFake(); }
 

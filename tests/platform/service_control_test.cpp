@@ -104,6 +104,53 @@ TEST_F(RealServiceTest, UninstallStopsARunningServiceFirst) {
   EXPECT_EQ(QueryServiceState(), 0u);
 }
 
+// The package's registration against the real manager: its own registration,
+// changed behind its back, is rewritten; another executable's is refused and
+// kept, and the rollback's undo leaves it; the package's stop waits and
+// leaves the service installed.
+TEST_F(RealServiceTest, PackageOperationsKeepAnotherExecutablesRegistration) {
+  ASSERT_EQ(PackageInstallService(), 0u);
+  platform::ScopedScHandle manager(
+      platform::OpenServiceManager(SC_MANAGER_ALL_ACCESS));
+  platform::ScopedScHandle service(platform::OpenNamedService(
+      manager.Get(), ServiceSettings.serviceName, SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(service.IsValid());
+  std::wstring path;
+  ASSERT_TRUE(platform::QueryServiceBinaryPath(service.Get(), path));
+  EXPECT_EQ(path, L"\"" + fixturePath_ + L"\"");
+
+  const std::wstring other = L"C:\\elsewhere\\didurozir.exe";
+  ASSERT_TRUE(ChangeServiceConfigW(
+      reinterpret_cast<SC_HANDLE>(service.Get()), SERVICE_NO_CHANGE,
+      SERVICE_DEMAND_START, SERVICE_NO_CHANGE, other.c_str(), nullptr, nullptr,
+      nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(PackageInstallService(), kServiceExists);
+  EXPECT_EQ(ConfiguredPath(), other);
+  EXPECT_EQ(PackageUndoInstall(), 0u);
+  EXPECT_EQ(ConfiguredPath(), other) << "another's registration stays";
+
+  const std::wstring own = L"\"" + fixturePath_ + L"\"";
+  ASSERT_TRUE(ChangeServiceConfigW(
+      reinterpret_cast<SC_HANDLE>(service.Get()), SERVICE_NO_CHANGE,
+      SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, own.c_str(), nullptr, nullptr,
+      nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(PackageInstallService(), 0u);
+  std::string buffer(8192, '\0');
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(&buffer[0]);
+  DWORD needed = 0;
+  ASSERT_TRUE(QueryServiceConfigW(reinterpret_cast<SC_HANDLE>(service.Get()),
+                                  config, 8192, &needed));
+  EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START))
+      << "its own registration is rewritten to the settings";
+
+  ASSERT_EQ(StartServiceAndWait(), 0u);
+  EXPECT_EQ(PackageStopService(), 0u);
+  EXPECT_EQ(QueryServiceState(), kServiceStopped);
+  service.Reset();
+  EXPECT_EQ(PackageUndoInstall(), 0u);
+  EXPECT_EQ(QueryServiceState(), 0u) << "its own registration is undone";
+}
+
 TEST_F(RealServiceTest, AMissingServiceGivesTheManagersCode) {
   EXPECT_EQ(StartServiceAndWait(), kDoesNotExist);
   EXPECT_EQ(StopServiceAndWait(), kDoesNotExist);

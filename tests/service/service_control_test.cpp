@@ -358,4 +358,128 @@ TEST_F(ServiceControlTest, TheEventSourceFollowsTheService) {
   EXPECT_TRUE(sources.empty());
 }
 
+// The package's operations. The executable is C:\QUENTAR\didurozir.exe.
+constexpr const wchar_t* kOwnPath = L"C:\\QUENTAR\\didurozir.exe";
+
+// An existing registration: rewritten when it runs this executable, however
+// its path is quoted or cased; refused, untouched, when it runs another.
+struct TakeOverCase {
+  const char* what;
+  const wchar_t* registeredPath;
+  std::uint32_t expected;
+  bool rewritten;
+};
+
+class PackageInstallTest : public ServiceControlTest,
+                           public ::testing::WithParamInterface<TakeOverCase> {
+};
+
+TEST_P(PackageInstallTest, RewritesItsOwnRegistrationOnly) {
+  const TakeOverCase& c = GetParam();
+  fakes::FakeService& existing = Installed(4);
+  existing.binaryPathName = c.registeredPath;
+  existing.startType = 3;
+  existing.displayName = L"hand-made";
+
+  EXPECT_EQ(PackageInstallService(), c.expected) << c.what;
+  const fakes::FakeService& after = scm().services.at(kName);
+  EXPECT_EQ(after.reconfigurations, c.rewritten ? 1 : 0) << c.what;
+  EXPECT_EQ(after.startType, c.rewritten ? 2u : 3u) << c.what;
+  EXPECT_EQ(after.binaryPathName, c.rewritten ? kOwnPath : c.registeredPath);
+  EXPECT_EQ(after.failureActionsSet, c.rewritten) << c.what;
+  EXPECT_EQ(after.descriptionSet, c.rewritten) << c.what;
+  EXPECT_EQ(after.state, 4u) << "never stopped or started";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Registrations, PackageInstallTest,
+    ::testing::Values(
+        TakeOverCase{"the same path", kOwnPath, 0, true},
+        TakeOverCase{"quoted", L"\"C:\\QUENTAR\\didurozir.exe\"", 0, true},
+        TakeOverCase{"other case", L"c:\\quentar\\DIDUROZIR.EXE", 0, true},
+        TakeOverCase{"another folder", L"C:\\tools\\didurozir.exe",
+                     kServiceExists, false},
+        TakeOverCase{"with an argument", L"C:\\QUENTAR\\didurozir.exe -x",
+                     kServiceExists, false},
+        TakeOverCase{"only half quoted", L"\"C:\\QUENTAR\\didurozir.exe",
+                     kServiceExists, false}));
+
+TEST_F(ServiceControlTest, PackageInstallCreatesOrReportsARefusal) {
+  EXPECT_EQ(PackageInstallService(), 0u);
+  EXPECT_EQ(scm().services.at(kName).binaryPathName, kOwnPath);
+
+  scm().Fail(ScCall::kQueryConfig, kAccessDenied);
+  EXPECT_EQ(PackageInstallService(), kAccessDenied);
+  scm().failures.clear();
+  scm().Fail(ScCall::kChangeConfig, kAccessDenied);
+  EXPECT_EQ(PackageInstallService(), kAccessDenied);
+}
+
+// Before an upgrade replaces the executable: the service stopped, then its
+// process waited for; any part that does not finish is a failure.
+struct PackageStopCase {
+  const char* what;
+  bool installed;
+  std::uint32_t stateAfterStop;
+  bool processEnds;
+  std::uint32_t expected;
+  std::vector<std::pair<std::uint32_t, bool>> waits;
+};
+
+class PackageStopTest : public ServiceControlTest,
+                        public ::testing::WithParamInterface<PackageStopCase> {
+};
+
+TEST_P(PackageStopTest, WaitsForTheProcessOfTheStoppedService) {
+  const PackageStopCase& c = GetParam();
+  if (c.installed) {
+    fakes::FakeService& service = Installed(4);
+    service.processId = 3120;
+    service.stateAfterStop = c.stateAfterStop;
+  }
+  scm().processesEnd = c.processEnds;
+  EXPECT_EQ(PackageStopService(), c.expected) << c.what;
+  EXPECT_EQ(scm().processWaits, c.waits) << c.what;
+  EXPECT_EQ(scm().Has(kName), c.installed) << "never deleted";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stops, PackageStopTest,
+    ::testing::Values(
+        PackageStopCase{"stops and ends", true, 1, true, 0, {{3120, true}}},
+        PackageStopCase{"the process lingers",
+                        true,
+                        1,
+                        false,
+                        kWaitTimeout,
+                        {{3120, true}}},
+        PackageStopCase{
+            "the stop never arrives", true, 3, true, kWaitTimeout, {}},
+        PackageStopCase{"no service", false, 1, true, 0, {}}));
+
+TEST_F(ServiceControlTest, PackageUninstallFailsOnlyWhereTheServiceStays) {
+  EXPECT_EQ(PackageUninstallService(), 0u) << "none there";
+
+  Installed(4).stateAfterStop = 3;
+  EXPECT_EQ(PackageUninstallService(), kWaitTimeout);
+  EXPECT_TRUE(scm().Has(kName));
+
+  scm().services.at(kName).state = 1;
+  EXPECT_EQ(PackageUninstallService(), 0u);
+  EXPECT_FALSE(scm().Has(kName));
+}
+
+// A failed fresh installation takes back only a registration of its own.
+TEST_F(ServiceControlTest, PackageUndoInstallKeepsAnotherExecutables) {
+  EXPECT_EQ(PackageUndoInstall(), 0u) << "none there";
+
+  Installed(4).binaryPathName = L"C:\\tools\\didurozir.exe";
+  EXPECT_EQ(PackageUndoInstall(), 0u);
+  ASSERT_TRUE(scm().Has(kName));
+  EXPECT_EQ(scm().services.at(kName).state, 4u);
+
+  scm().services.at(kName).binaryPathName = kOwnPath;
+  EXPECT_EQ(PackageUndoInstall(), 0u);
+  EXPECT_FALSE(scm().Has(kName));
+}
 }  // namespace
