@@ -295,14 +295,15 @@ std::string WhyLeftAlone(KillVerdict* verdict, std::uint32_t ownPid,
     return failure == platform::OpenFailure::kNoSuchProcess ? kEndedBeforeKill
                                                             : "";
   }
+  // An ended process is told as such, however young it was.
+  if (platform::HasProcessEnded(process.Get()) ==
+      platform::ProcessAnswer::kYes) {
+    return kEndedBeforeKill;
+  }
   std::uint64_t created = 0;
   if (platform::ProcessCreationTime(process.Get(), &created) &&
       created > listingStart) {
     return kCreatedAfterListing;
-  }
-  if (platform::HasProcessEnded(process.Get()) ==
-      platform::ProcessAnswer::kYes) {
-    return kEndedBeforeKill;
   }
   if (platform::IsProcessCritical(process.Get()) ==
       platform::ProcessAnswer::kYes) {

@@ -91,7 +91,7 @@ wait_until $((kOneCycle + kCycle)) "the agent's return recorded" reported_id 200
 e2e_log "--- left alone: the watchdog, a process younger than the listing, an ended one"
 pid_alive "$watchdog_pid" || e2e_fail "the watchdog $watchdog_pid is gone"
 service_state_is 4 || e2e_fail "the service is not running: $(service_field STATE)"
-reported_insert "\"$watchdog_pid\" (the watchdog's own process)" ||
+reported_insert "\\\"$watchdog_pid\\\" (the watchdog's own process)" ||
   e2e_fail "the recovery event does not name the watchdog's PID as left alone"
 e2e_log "ok: the watchdog $watchdog_pid alive, running, recorded as left alone"
 # Every listing of the recoveries above started one of each.
@@ -102,12 +102,12 @@ new_ended=$(sed -n 's/.* new-ended=\([0-9]*\).*/\1/p' "$kCalls" | tr -d '\r')
   e2e_fail "the netstat stand-in started no process: $(cat "$kCalls")"
 for pid in $new_running; do
   pid_alive "$pid" || e2e_fail "$pid, started while the listing was taken, was killed"
-  reported_insert "\"$pid\" (created after the netstat listing began: not the process it showed)" ||
+  reported_insert "\\\"$pid\\\" (created after the netstat listing began: not the process it showed)" ||
     e2e_fail "the recovery event does not name $pid as created after the listing"
 done
 e2e_log "ok: started while listing, alive and recorded: ${new_running//$'\n'/ }"
 for pid in $new_ended; do
-  reported_insert "\"$pid\" (ended before its kill command: the PID may be another process's next)" ||
+  reported_insert "\\\"$pid\\\" (ended before its kill command: the PID may be another process's next)" ||
     e2e_fail "the recovery event does not name $pid as ended before its kill"
   ! reported_insert "PID $pid (" || e2e_fail "$pid, ended before the listing, was killed"
 done

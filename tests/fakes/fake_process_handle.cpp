@@ -70,9 +70,11 @@ bool ProcessCreationTime(ProcessHandle* process, std::uint64_t* time) {
 
 ProcessAnswer HasProcessEnded(ProcessHandle* process) {
   std::lock_guard<std::mutex> lock(fakes::ProcessTableLock());
-  if (fakes::FactsOf(process->pid).waitFails) return ProcessAnswer::kUnknown;
-  return fakes::InProcessTable(process->pid) ? ProcessAnswer::kNo
-                                             : ProcessAnswer::kYes;
+  const fakes::FakeProcessFacts facts = fakes::FactsOf(process->pid);
+  if (facts.waitFails) return ProcessAnswer::kUnknown;
+  return !facts.ended && fakes::InProcessTable(process->pid)
+             ? ProcessAnswer::kNo
+             : ProcessAnswer::kYes;
 }
 
 ProcessAnswer IsProcessCritical(ProcessHandle* process) {

@@ -18,6 +18,8 @@ struct FakeProcessFacts {
   bool refuseOpen = false;         // OpenProcessHandle refuses (access denied)
   bool creationTimeFails = false;  // ProcessCreationTime can't tell
   bool waitFails = false;          // HasProcessEnded can't tell
+  // Ended, while its PID still names it (someone still holds it).
+  bool ended = false;
   // kUnknown: the critical query is not implemented.
   platform::ProcessAnswer critical = platform::ProcessAnswer::kNo;
 };

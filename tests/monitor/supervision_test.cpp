@@ -608,6 +608,12 @@ TEST_F(SupervisionTest, KillsOnlyWhatHeldThePortWhenTheListingWasTaken) {
          };
        },
        kEnded},
+      {"ended before the listing was printed, young, still known", "2000",
+       [] {
+         fakes::ProcessHandles().facts[2000].creationTime = 1001;
+         fakes::ProcessHandles().facts[2000].ended = true;
+       },
+       kEnded},
       {"ended between the listing and the open", "2000",
        [] { fakes::ProcessList().processes.pop_back(); }, kEnded},
       {"the watchdog itself", "2000",
