@@ -84,13 +84,16 @@ using KillVerdicts = std::vector<KillVerdict>;
 //   - a process that Windows marks critical.
 // Where the system cannot answer (it refuses the open, cannot tell the
 // creation time, does not implement the critical query) the verdict is a kill,
-// as it would be without these checks: they never keep a leftover alive. The
-// recovery and the -check dry run both take their decisions from here.
+// as it would be without these checks: they never keep a leftover alive.
+// The reason texts are stable (docs/events.md lists them). Keep the verdicts
+// until the last kill command and liveness check are done: destroying them
+// closes the handles. The recovery and the -check dry run both take their
+// decisions from here.
 KillVerdicts DecideKills(const std::set<std::string>& pids,
                          std::uint64_t listingStart);
 // Right before the kill command of a verdict that says kill: true, with the
 // verdict turned into a leave-alone, when its held process has ended since
-// the decision; its PID may already be another process's.
+// the decision (a PID without a process can be anyone's next).
 bool EndedBeforeKill(KillVerdict* verdict);
 
 #endif  // DIDUROZIR_MONITOR_MONITOR_H_
