@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <vector>
+
+#include "platform/process_handle.h"
 
 // Where the agent lives, narrow text in the ANSI code page. Written once by
 // LoadAgentLocation before the first monitor thread starts; read-only after.
@@ -52,5 +55,45 @@ bool ParseKillablePid(const std::string& text, std::uint32_t* pid);
 // "taskkill /F /pid " followed by `pid` unchanged; the caller makes sure it is
 // a plain decimal PID (ParseKillablePid).
 std::string MakeKillCommand(const std::string& pid);
+
+// What a recovery does with one PID text of the netstat -ano listing.
+struct KillVerdict {
+  std::string pid;          // the text as the listing gave it
+  bool kill = false;        // true: its kill command runs
+  std::string reason;       // why it is left alone; empty for a kill
+  std::uint32_t value = 0;  // the PID, when ParseKillablePid accepts the text
+  // The process, opened right after the listing and held for as long as the
+  // verdict lives, so that no other process can get its PID meanwhile. Held
+  // for kills only, and not even then when the system refused the open.
+  platform::ScopedProcessHandle process;
+};
+// In the order of the PID texts; owns the handles of its verdicts.
+using KillVerdicts = std::vector<KillVerdict>;
+
+// Decides, for each PID text of a listing whose netstat command was started
+// at `listingStart` (platform::SystemTimeNow() taken right before it), whether
+// a recovery may kill that PID. Call it right after the listing has been
+// read: it opens each candidate's process then. A text is left alone, with
+// `reason` saying why, when it is
+//   - no PID worth a command (ParseKillablePid): PID 0, or not a plain
+//     decimal PID;
+//   - the watchdog's own PID, or PID 4 (System);
+//   - a PID without a process (it ended after the listing), or one whose
+//     process has ended;
+//   - a process created after `listingStart`: not the one the listing saw;
+//   - a process that Windows marks critical.
+// Where the system cannot answer (it refuses the open, cannot tell the
+// creation time, does not implement the critical query) the verdict is a kill,
+// as it would be without these checks: they never keep a leftover alive.
+// The reason texts are stable (docs/events.md lists them). Keep the verdicts
+// until the last kill command and liveness check are done: destroying them
+// closes the handles. The recovery and the -check dry run both take their
+// decisions from here.
+KillVerdicts DecideKills(const std::set<std::string>& pids,
+                         std::uint64_t listingStart);
+// Right before the kill command of a verdict that says kill: true, with the
+// verdict turned into a leave-alone, when its held process has ended since
+// the decision (a PID without a process can be anyone's next).
+bool EndedBeforeKill(KillVerdict* verdict);
 
 #endif  // DIDUROZIR_MONITOR_MONITOR_H_

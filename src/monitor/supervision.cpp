@@ -11,6 +11,7 @@
 #include "netstat/netstat.h"
 #include "platform/command.h"
 #include "platform/console.h"
+#include "platform/process_handle.h"
 #include "platform/process_list.h"
 #include "platform/text.h"
 #include "platform/thread.h"
@@ -23,6 +24,21 @@ constexpr wchar_t kAgentImageName[] = L"riduvuruz.exe";
 constexpr std::chrono::milliseconds kCyclePause(10000);
 constexpr std::chrono::milliseconds kAfterKillPause(1000);
 constexpr std::chrono::milliseconds kStillAlivePause(10000);
+
+// The System process: the kernel's own listeners (http.sys, SMB) show their
+// ports under it, and no kill can end it.
+constexpr std::uint32_t kSystemPid = 4;
+
+// Why a PID of the listing is left alone, beside WhyNotKilled's reasons.
+constexpr char kOwnProcess[] = "the watchdog's own process";
+constexpr char kSystemProcess[] =
+    "PID 4 is the System process: its ports are the kernel's";
+constexpr char kCreatedAfterListing[] =
+    "created after the netstat listing began: not the process it showed";
+constexpr char kEndedBeforeKill[] =
+    "ended before its kill command: the PID may be another process's next";
+constexpr char kCriticalProcess[] =
+    "Windows marks the process critical: ending it would stop Windows";
 
 bool SameImageName(const platform::ProcessEntry& entry,
                    const std::wstring& name) {
@@ -79,14 +95,16 @@ int RunAndEcho(const std::string& command) {
 struct PortHolders {
   PidSet pids;
   std::map<std::string, std::vector<std::string>> portsByPid;
+  std::uint64_t listingStart = 0;  // right before netstat was started
 };
 
 PortHolders FindPortHolders() {
   const PortSet ports = BuildWatchedPorts();
   CNetstat table;
+  PortHolders holders;
+  holders.listingStart = platform::SystemTimeNow();
   table.Capture();
   if (table.TrimToFirstTcp()) table.BuildIndex();
-  PortHolders holders;
   holders.pids = table.FindPids(ports);
   for (const std::string& port : ports) {
     const auto rows = table.portIndex.find(port);
@@ -126,34 +144,59 @@ std::string WhyNotKilled(const std::string& text) {
                      : "not a plain decimal PID";
 }
 
-// Frees the agent's ports and starts the agent again.
+// A killed process still there: asked of its handle where one is held, else
+// of the process list.
+bool StillRunning(const KillVerdict& verdict) {
+  if (verdict.process.IsValid()) {
+    switch (platform::HasProcessEnded(verdict.process.Get())) {
+      case platform::ProcessAnswer::kYes:
+        return false;
+      case platform::ProcessAnswer::kNo:
+        return true;
+      case platform::ProcessAnswer::kUnknown:
+        break;
+    }
+  }
+  return IsPidRunning(verdict.value);
+}
+
+void EchoLeftAlone(const KillVerdict& verdict) {
+  platform::WriteStdout(
+      "not killed : PID " + verdict.pid + " (" + verdict.reason + ")\n",
+      platform::Encoding::kAnsi);
+  std::fflush(stdout);
+}
+
+// Frees the agent's ports and starts the agent again. The verdicts hold the
+// processes to kill open until the recovery ends, however it ends.
 void RecoverAgent() {
   events::Recovery record;
   PortHolders holders = FindPortHolders();
-  std::vector<std::uint32_t> killed;
-  std::vector<const std::string*> killedTexts;
-  for (const std::string& text : holders.pids) {
-    std::uint32_t pid = 0;
-    if (!ParseKillablePid(text, &pid)) {
-      record.skipped.push_back({text, WhyNotKilled(text)});
-      continue;
-    }
-    killed.push_back(pid);
-    killedTexts.push_back(&text);
+  KillVerdicts verdicts = DecideKills(holders.pids, holders.listingStart);
+  std::vector<std::uint32_t> toKill;
+  for (const KillVerdict& verdict : verdicts) {
+    if (verdict.kill) toKill.push_back(verdict.value);
   }
   std::map<std::uint32_t, std::string> names;
-  if (!killed.empty()) names = ImageNamesOf(killed);
-  for (std::size_t i = 0; i < killed.size(); ++i) {
-    const std::string& text = *killedTexts[i];
-    RunAndEcho(MakeKillCommand(text));
-    record.killed.push_back(
-        {text, names[killed[i]], std::move(holders.portsByPid[text])});
+  if (!toKill.empty()) names = ImageNamesOf(toKill);
+  std::vector<const KillVerdict*> killed;
+  for (KillVerdict& verdict : verdicts) {
+    if (verdict.kill && !EndedBeforeKill(&verdict)) {
+      RunAndEcho(MakeKillCommand(verdict.pid));
+      record.killed.push_back({verdict.pid, names[verdict.value],
+                               std::move(holders.portsByPid[verdict.pid])});
+      killed.push_back(&verdict);
+      continue;
+    }
+    record.skipped.push_back({verdict.pid, verdict.reason});
+    // A PID that is no process or no plain number is not worth a line.
+    if (verdict.value != 0) EchoLeftAlone(verdict);
   }
   if (!killed.empty()) {
     platform::InterruptibleSleep(kAfterKillPause);
     // A process still alive gets one more pause to let go of its ports.
-    for (const std::uint32_t pid : killed) {
-      if (!IsPidRunning(pid)) continue;
+    for (const KillVerdict* verdict : killed) {
+      if (!StillRunning(*verdict)) continue;
       ++record.stillAlive;
       platform::InterruptibleSleep(kStillAlivePause);
     }
@@ -231,6 +274,72 @@ bool ParseKillablePid(const std::string& text, std::uint32_t* pid) {
 
 std::string MakeKillCommand(const std::string& pid) {
   return "taskkill /F /pid " + pid;
+}
+
+namespace {
+
+// Why `verdict`'s PID text must not be killed, or empty for a kill; fills in
+// its value and, for a kill, the process to hold.
+std::string WhyLeftAlone(KillVerdict* verdict, std::uint32_t ownPid,
+                         std::uint64_t listingStart) {
+  if (!ParseKillablePid(verdict->pid, &verdict->value)) {
+    return WhyNotKilled(verdict->pid);
+  }
+  if (verdict->value == ownPid) return kOwnProcess;
+  if (verdict->value == kSystemPid) return kSystemProcess;
+  platform::OpenFailure failure = platform::OpenFailure::kNone;
+  platform::ScopedProcessHandle process(
+      platform::OpenProcessHandle(verdict->value, &failure));
+  if (!process.IsValid()) {
+    // A refusal leaves the kill as it would be without the handle.
+    return failure == platform::OpenFailure::kNoSuchProcess ? kEndedBeforeKill
+                                                            : "";
+  }
+  // An ended process is told as such, however young it was.
+  if (platform::HasProcessEnded(process.Get()) ==
+      platform::ProcessAnswer::kYes) {
+    return kEndedBeforeKill;
+  }
+  std::uint64_t created = 0;
+  if (platform::ProcessCreationTime(process.Get(), &created) &&
+      created > listingStart) {
+    return kCreatedAfterListing;
+  }
+  if (platform::IsProcessCritical(process.Get()) ==
+      platform::ProcessAnswer::kYes) {
+    return kCriticalProcess;
+  }
+  verdict->process = std::move(process);
+  return "";
+}
+
+}  // namespace
+
+KillVerdicts DecideKills(const std::set<std::string>& pids,
+                         std::uint64_t listingStart) {
+  const std::uint32_t ownPid = platform::CurrentProcessId();
+  KillVerdicts verdicts;
+  verdicts.reserve(pids.size());
+  for (const std::string& text : pids) {
+    verdicts.emplace_back();
+    KillVerdict& verdict = verdicts.back();
+    verdict.pid = text;
+    verdict.reason = WhyLeftAlone(&verdict, ownPid, listingStart);
+    verdict.kill = verdict.reason.empty();
+  }
+  return verdicts;
+}
+
+bool EndedBeforeKill(KillVerdict* verdict) {
+  if (!verdict->kill || !verdict->process.IsValid() ||
+      platform::HasProcessEnded(verdict->process.Get()) !=
+          platform::ProcessAnswer::kYes) {
+    return false;
+  }
+  // The handle stays held with the verdict: no command runs for it anyway.
+  verdict->kill = false;
+  verdict->reason = kEndedBeforeKill;
+  return true;
 }
 
 void RunMonitor() {

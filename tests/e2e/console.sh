@@ -54,9 +54,14 @@ readonly kStartCommand="command : $E2E_AGENT_WIN -start"
 start_echoes() { if [ -f "$kOut" ]; then grep -cF "$kStartCommand" "$kOut" || true; else echo 0; fi; }
 recoveries_echoed() { [ "$(start_echoes)" -ge "$1" ]; }
 holders_gone() { pid_gone "$default_port_holder" && pid_gone "$listening_port_holder"; }
-# The echoed commands of the last recovery, each line with its CR.
+# The echoed commands of the last recovery, each line with its CR. A holder
+# killed by an earlier recovery is no process any more: a later one runs no
+# command for it and says so ("not killed : PID <pid> (ended before its kill
+# command: ...)"), which counts as its kill here.
 last_recovery() {
-  grep '^command : ' "$kOut" | kStart="$kStartCommand"$'\r' awk '
+  grep -E '^(command|not killed) : ' "$kOut" |
+    sed -E 's/^not killed : PID ([0-9]+) \(ended before its kill command: [^)]*\)(\r?)$/command : taskkill \/F \/pid \1\2/' |
+    kStart="$kStartCommand"$'\r' awk '
     { block = block $0 "\n" }
     $0 == ENVIRON["kStart"] { last = block; block = "" }
     END { printf "%s", last }'

@@ -8,6 +8,9 @@
 # inherits from services.exe. So the scenario restarts the prefix's server
 # and starts services.exe with that channel on and its standard error in a
 # file.
+# The same recovery's listing also names PIDs that must be left alone, each
+# recorded with its reason: the watchdog's own, a process that the netstat
+# stand-in started while it ran, and one it saw end before it printed.
 #   events.sh WATCHDOG_EXE FIXTURE_DIR PREFIX
 set -euo pipefail
 # shellcheck source=tests/e2e/lib.sh
@@ -52,6 +55,8 @@ wait_until 5 "start event" reported_id 1000
 reported_insert '36039, 36523, 4033, 4044, 4045, 4046, 4523, 4524, 4525, 4526, 4901, 4902, 4903' ||
   e2e_fail "the start event does not list the watched ports"
 agent=$(last_agent_pid)
+watchdog_pid=$(image_pids didurozir.exe)
+[[ "$watchdog_pid" =~ ^[0-9]+$ ]] || e2e_fail "not one watchdog process: '$watchdog_pid'"
 default_port_holder=$(start_holder default_port_holder)
 listening_port_holder=$(start_holder listening_port_holder)
 write_netstat_rows <<ROWS
@@ -59,6 +64,9 @@ TCP 0.0.0.0:4033 0.0.0.0:0 LISTENING $default_port_holder
 TCP 0.0.0.0:4044 0.0.0.0:0 LISTENING $default_port_holder
 TCP 0.0.0.0:4902 0.0.0.0:0 LISTENING $listening_port_holder
 TCP 127.0.0.1:4033 127.0.0.1:50123 TIME_WAIT 0
+TCP 0.0.0.0:4045 0.0.0.0:0 LISTENING $watchdog_pid
+TCP 0.0.0.0:4046 0.0.0.0:0 LISTENING new-running
+TCP 0.0.0.0:4523 0.0.0.0:0 LISTENING new-ended
 ROWS
 # cmd now and then loses a command (exit 9009): a recovery whose netstat was
 # lost kills nothing, so a holder that outlived one is asked for again, at
@@ -79,6 +87,31 @@ wait_until 5 "the recovery event naming the holders" reported_insert \
 reported_insert '\"0\" (PID 0 is no process: a socket without an owner)' ||
   e2e_fail "the recovery event does not name PID 0 as left alone"
 wait_until $((kOneCycle + kCycle)) "the agent's return recorded" reported_id 2001
+
+e2e_log "--- left alone: the watchdog, a process younger than the listing, an ended one"
+pid_alive "$watchdog_pid" || e2e_fail "the watchdog $watchdog_pid is gone"
+service_state_is 4 || e2e_fail "the service is not running: $(service_field STATE)"
+reported_insert "\\\"$watchdog_pid\\\" (the watchdog's own process)" ||
+  e2e_fail "the recovery event does not name the watchdog's PID as left alone"
+e2e_log "ok: the watchdog $watchdog_pid alive, running, recorded as left alone"
+# Every listing of the recoveries above started one of each.
+readonly kCalls="$E2E_C/e2e/netstat-calls.log"
+new_running=$(sed -n 's/.* new-running=\([0-9]*\).*/\1/p' "$kCalls" | tr -d '\r')
+new_ended=$(sed -n 's/.* new-ended=\([0-9]*\).*/\1/p' "$kCalls" | tr -d '\r')
+{ [ -n "$new_running" ] && [ -n "$new_ended" ]; } ||
+  e2e_fail "the netstat stand-in started no process: $(cat "$kCalls")"
+for pid in $new_running; do
+  pid_alive "$pid" || e2e_fail "$pid, started while the listing was taken, was killed"
+  reported_insert "\\\"$pid\\\" (created after the netstat listing began: not the process it showed)" ||
+    e2e_fail "the recovery event does not name $pid as created after the listing"
+done
+e2e_log "ok: started while listing, alive and recorded: ${new_running//$'\n'/ }"
+for pid in $new_ended; do
+  reported_insert "\\\"$pid\\\" (ended before its kill command: the PID may be another process's next)" ||
+    e2e_fail "the recovery event does not name $pid as ended before its kill"
+  ! reported_insert "PID $pid (" || e2e_fail "$pid, ended before the listing, was killed"
+done
+e2e_log "ok: ended before the listing, not killed and recorded: ${new_ended//$'\n'/ }"
 
 e2e_log "--- stop and uninstall"
 watchdog stop -stop

@@ -6,14 +6,11 @@
 #include "platform/process_list.h"
 
 namespace fakes {
-namespace {
 
-std::mutex& Lock() {
+std::mutex& ProcessTableLock() {
   static std::mutex mutex;
   return mutex;
 }
-
-}  // namespace
 
 ProcessListFake& ProcessList() {
   static ProcessListFake fake;
@@ -35,7 +32,7 @@ namespace {
 bool Step(ProcessSnapshot* snapshot, bool fail, ProcessEntry* entry) {
   std::function<void()> hook;
   {
-    std::lock_guard<std::mutex> lock(fakes::Lock());
+    std::lock_guard<std::mutex> lock(fakes::ProcessTableLock());
     if (fail || snapshot->next >= snapshot->processes.size()) return false;
     const fakes::FakeProcess& process = snapshot->processes[snapshot->next++];
     const std::size_t length =
@@ -53,7 +50,7 @@ bool Step(ProcessSnapshot* snapshot, bool fail, ProcessEntry* entry) {
 }  // namespace
 
 ProcessSnapshot* OpenProcessSnapshot() {
-  std::lock_guard<std::mutex> lock(fakes::Lock());
+  std::lock_guard<std::mutex> lock(fakes::ProcessTableLock());
   fakes::ProcessListFake& fake = fakes::ProcessList();
   if (fake.failSnapshot) return nullptr;
   ++fake.opened;
@@ -63,7 +60,7 @@ ProcessSnapshot* OpenProcessSnapshot() {
 bool FirstProcess(ProcessSnapshot* snapshot, ProcessEntry* entry) {
   bool fail;
   {
-    std::lock_guard<std::mutex> lock(fakes::Lock());
+    std::lock_guard<std::mutex> lock(fakes::ProcessTableLock());
     fail = fakes::ProcessList().failFirst;
     snapshot->next = 0;
   }
@@ -73,7 +70,7 @@ bool FirstProcess(ProcessSnapshot* snapshot, ProcessEntry* entry) {
 bool NextProcess(ProcessSnapshot* snapshot, ProcessEntry* entry) {
   bool fail;
   {
-    std::lock_guard<std::mutex> lock(fakes::Lock());
+    std::lock_guard<std::mutex> lock(fakes::ProcessTableLock());
     fail = fakes::ProcessList().failNext;
   }
   return Step(snapshot, fail, entry);
@@ -81,7 +78,7 @@ bool NextProcess(ProcessSnapshot* snapshot, ProcessEntry* entry) {
 
 void CloseProcessSnapshot(ProcessSnapshot* snapshot) {
   {
-    std::lock_guard<std::mutex> lock(fakes::Lock());
+    std::lock_guard<std::mutex> lock(fakes::ProcessTableLock());
     ++fakes::ProcessList().closed;
   }
   delete snapshot;

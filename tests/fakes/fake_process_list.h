@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ struct ProcessListFake {
 };
 
 ProcessListFake& ProcessList();
+
+// Guards ProcessList() against the walking threads; the emulated process
+// handles (fake_process_handle.h) read the same table under it.
+std::mutex& ProcessTableLock();
 
 }  // namespace fakes
 

@@ -8,6 +8,7 @@ void ResetAll() {
   EventLog().Reset();
   File().Reset();
   Pipe().Reset();
+  ProcessHandles().Reset();
   ProcessList().Reset();
   Registry().Reset();
   ServiceControl().Reset();

@@ -6,6 +6,7 @@
 #include "fakes/fake_event_log.h"
 #include "fakes/fake_file.h"
 #include "fakes/fake_pipe.h"
+#include "fakes/fake_process_handle.h"
 #include "fakes/fake_process_list.h"
 #include "fakes/fake_registry.h"
 #include "fakes/fake_service_control.h"

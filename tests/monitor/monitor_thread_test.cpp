@@ -84,6 +84,67 @@ TEST_F(MonitorThreadTest, ContinueWhileThePausedThreadStillRunsACommand) {
   EXPECT_EQ(fakes::Thread().Ended(), 1);
 }
 
+// The processes to kill stay open while the recovery runs and are closed
+// however it ends: a stop while a kill command runs, a pause in one of its
+// pauses.
+class HeldProcessesTest : public MonitorThreadTest {
+ protected:
+  void SetUp() override {
+    MonitorThreadTest::SetUp();
+    fakes::ProcessList().processes = {{L"a.exe", 1200}, {L"b.exe", 344}};
+    fakes::Pipe().output =
+        "  TCP    0.0.0.0:4033           0.0.0.0:0              LISTENING     "
+        "  1200\n  TCP    0.0.0.0:4044           0.0.0.0:0              "
+        "LISTENING       344\n";
+  }
+
+  void TearDown() override {
+    MonitorThreadTest::TearDown();
+    EXPECT_EQ(fakes::ProcessHandles().OpenNow(), 0);
+  }
+};
+
+TEST_F(HeldProcessesTest, StopWhileAKillCommandRunsClosesThem) {
+  std::promise<int> reached;  // the handles open inside the first kill
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  fakes::Command().onRun = [&](const std::string& command) {
+    if (command != "taskkill /F /pid 1200") return;
+    reached.set_value(fakes::ProcessHandles().OpenNow());
+    released.wait();
+  };
+  StartMonitor();
+  EXPECT_EQ(reached.get_future().get(), 2);
+
+  RequestMonitorStop();
+  release.set_value();
+
+  ASSERT_TRUE(fakes::WaitUntil(
+      [](const ThreadFake& fake) { return fake.interrupted == 1; }));
+  EXPECT_EQ(fakes::ProcessHandles().OpenNow(), 0);
+  EXPECT_EQ(fakes::Command().commands,
+            (std::vector<std::string>{"taskkill /F /pid 1200",
+                                      "taskkill /F /pid 344"}));
+}
+
+TEST_F(HeldProcessesTest, PauseDuringTheWaitForASurvivorClosesThem) {
+  StartMonitor();
+  // The one-second pause, then the wait for the first survivor.
+  ASSERT_TRUE(WaitForSleeps(2));
+  EXPECT_EQ(fakes::ProcessHandles().OpenNow(), 2);
+
+  RequestMonitorStop();
+  ASSERT_TRUE(fakes::WaitUntil(
+      [](const ThreadFake& fake) { return fake.interrupted == 1; }));
+  EXPECT_EQ(fakes::ProcessHandles().OpenNow(), 0);
+
+  // The continue's thread holds its own, and only those.
+  StartMonitor();
+  ASSERT_TRUE(WaitForSleeps(4));
+  EXPECT_EQ(fakes::ProcessHandles().OpenNow(), 2);
+  EXPECT_EQ(fakes::ProcessHandles().opened, 4);
+}
+
 TEST_F(MonitorThreadTest, FailedThreadStartLeavesNoThreadBehind) {
   StartMonitor();
   ASSERT_TRUE(WaitForSleeps(1));

@@ -1,7 +1,8 @@
 // The supervision cycle for 100,000 cycles on the emulated platform, with a
 // recovery in every fourth cycle and a fault injected into many of them: no
-// snapshot, pipe or file is left open, only plain PIDs reach a command, and
-// neither the C++ heap nor the C heap grows once every path has been taken.
+// snapshot, process handle, pipe or file is left open, only plain PIDs reach a
+// command, and neither the C++ heap nor the C heap grows once every path has
+// been taken.
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -232,6 +233,8 @@ TEST_F(SupervisionLongRunTest, HundredThousandCyclesHoldNoHandleAndGrowNoHeap) {
   EXPECT_LE(mallocGrowth, 64 * 1024) << "bytes in use by malloc";
 
   EXPECT_EQ(fakes::ProcessList().opened, fakes::ProcessList().closed);
+  EXPECT_EQ(fakes::ProcessHandles().opened, fakes::ProcessHandles().closed);
+  EXPECT_GT(fakes::ProcessHandles().opened, 0);
   EXPECT_EQ(fakes::Pipe().opened, fakes::Pipe().closed);
   EXPECT_EQ(fakes::File().handedOut, fakes::File().closed);
   EXPECT_EQ(badCommands_, 0);

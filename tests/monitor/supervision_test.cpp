@@ -72,6 +72,7 @@ class SupervisionTest : public ::testing::Test {
   void TearDown() override {
     EXPECT_EQ(fakes::ProcessList().opened, fakes::ProcessList().closed);
     EXPECT_EQ(fakes::Pipe().opened, fakes::Pipe().closed);
+    EXPECT_EQ(fakes::ProcessHandles().OpenNow(), 0);
     stopRequested = false;
   }
 
@@ -175,9 +176,9 @@ TEST_F(SupervisionTest, KillsHoldersInByteOrderEachEchoedAfterItEnded) {
                          Echo(Kill("344")) + "<%s%n ran " + kStart + ">\n" +
                          Echo(kStart));
   EXPECT_EQ(SleepsTaken(), (Sleeps{1000, 10000}));
-  // The image test, the record's look at the names, and one liveness check
-  // per killed PID.
-  EXPECT_EQ(fakes::ProcessList().opened, 4);
+  // The image test and the record's look at the names; the liveness checks
+  // ask the held processes.
+  EXPECT_EQ(fakes::ProcessList().opened, 2);
 }
 
 TEST_F(SupervisionTest, EachPidStillAliveCostsOneLongSleep) {
@@ -200,7 +201,7 @@ TEST_F(SupervisionTest, EachPidStillAliveCostsOneLongSleep) {
 
     EXPECT_EQ(SleepsTaken(), c.sleeps);
     EXPECT_EQ(Commands(), (Strings{Kill("1200"), Kill("344"), kStart}));
-    EXPECT_EQ(fakes::ProcessList().opened, 4);
+    EXPECT_EQ(fakes::ProcessList().opened, 2);
   }
 }
 
@@ -295,7 +296,7 @@ TEST_F(SupervisionTest, PidZeroIsNeitherKilledNorWaitedFor) {
 
   EXPECT_EQ(Commands(), (Strings{Kill("884"), kStart}));
   EXPECT_EQ(SleepsTaken(), (Sleeps{1000, 10000}));
-  EXPECT_EQ(fakes::ProcessList().opened, 3);
+  EXPECT_EQ(fakes::ProcessList().opened, 2);
 }
 
 TEST_F(SupervisionTest, UnreadableProcessListMeansAgentMissingAndPidsGone) {
@@ -315,6 +316,8 @@ TEST_F(SupervisionTest, UnreadableProcessListMeansAgentMissingAndPidsGone) {
     list.failSnapshot = c.failSnapshot;
     list.failFirst = c.failFirst;
     list.failNext = c.failNext;
+    // Without a held process the liveness check walks the list.
+    fakes::ProcessHandles().facts[884].refuseOpen = true;
     fakes::Pipe().output = Listing({{"4033", "884"}});
 
     EXPECT_TRUE(RunUntilSleep(2));
@@ -370,6 +373,7 @@ TEST_F(SupervisionTest, AStopBeforeAWalkStillLetsItsFirstEntryMatch) {
     stopRequested = false;
     fakes::ProcessList().processes = c.processes;
     fakes::Pipe().output = Listing({{"4033", "1200"}});
+    fakes::ProcessHandles().facts[1200].refuseOpen = true;
     const int stopAtWalk = c.stopAtWalk;
     fakes::ProcessList().onStep = [stopAtWalk] {
       if (fakes::ProcessList().opened == stopAtWalk && !stopRequested.load()) {
@@ -401,6 +405,9 @@ TEST_F(SupervisionTest, StopDuringKillsLetsThemAllRunThenEndsAtTheSleep) {
 
 TEST_F(SupervisionTest, StopDuringLivenessWalkCountsPidsGoneThenStarts) {
   fakes::ProcessList().processes = {kSystem, {L"a.exe", 1200}, {L"b.exe", 344}};
+  // Neither is held, so the liveness check walks the process list.
+  fakes::ProcessHandles().facts[1200].refuseOpen = true;
+  fakes::ProcessHandles().facts[344].refuseOpen = true;
   fakes::Pipe().output = Listing({{"4033", "1200"}, {"4044", "344"}});
   fakes::ProcessList().onStep = [] {
     // The first step of the first liveness walk.
@@ -505,7 +512,9 @@ TEST_F(SupervisionTest, ServerConfPortsAreWatched) {
   std::fputs("{\"listening_ports\": \"8080\"}", file);
   std::fclose(file);
   AgentLocation.configDirectory = directory.substr(0, directory.size() - 1);
+  fakes::ProcessList().processes = {{L"a.exe", 777}, {L"b.exe", 778}};
   fakes::Pipe().output = Listing({{"8080", "777"}, {"8081", "778"}});
+  KillEndsProcesses();
 
   EXPECT_TRUE(RunUntilSleep(2));
   std::remove(path.c_str());
@@ -572,3 +581,106 @@ TEST_F(SupervisionTest, AnUnusableServerConfIsRecordedOnce) {
                      "(at byte offset 17)"}));
 }
 }  // namespace
+
+// What the listing names beside a true holder (PID 1200, always killed), and
+// whether the recovery may kill it. The listing's netstat starts at 1000.
+TEST_F(SupervisionTest, KillsOnlyWhatHeldThePortWhenTheListingWasTaken) {
+  using Answer = platform::ProcessAnswer;
+  const std::string kCreatedAfter =
+      "created after the netstat listing began: not the process it showed";
+  const std::string kEnded =
+      "ended before its kill command: the PID may be another process's next";
+  const struct {
+    const char* what;
+    std::string pid;
+    void (*arrange)();
+    std::string reason;  // empty: killed as before
+  } cases[] = {
+      {"created after the listing began", "2000",
+       [] { fakes::ProcessHandles().facts[2000].creationTime = 1001; },
+       kCreatedAfter},
+      {"created as the listing began", "2000",
+       [] { fakes::ProcessHandles().facts[2000].creationTime = 1000; }, ""},
+      {"ended before its kill: the child of the holder killed first", "2000",
+       [] {
+         fakes::Command().onRun = [](const std::string& command) {
+           if (command == Kill("1200")) fakes::ProcessList().processes.clear();
+         };
+       },
+       kEnded},
+      {"ended before the listing was printed, young, still known", "2000",
+       [] {
+         fakes::ProcessHandles().facts[2000].creationTime = 1001;
+         fakes::ProcessHandles().facts[2000].ended = true;
+       },
+       kEnded},
+      {"ended between the listing and the open", "2000",
+       [] { fakes::ProcessList().processes.pop_back(); }, kEnded},
+      {"the watchdog itself", "2000",
+       [] { fakes::ProcessHandles().ownPid = 2000; },
+       "the watchdog's own process"},
+      {"System", "4", [] { fakes::ProcessList().processes.push_back(kSystem); },
+       "PID 4 is the System process: its ports are the kernel's"},
+      {"critical", "2000",
+       [] { fakes::ProcessHandles().facts[2000].critical = Answer::kYes; },
+       "Windows marks the process critical: ending it would stop Windows"},
+      {"open refused", "2000",
+       [] { fakes::ProcessHandles().facts[2000].refuseOpen = true; }, ""},
+      {"critical query not implemented", "2000",
+       [] { fakes::ProcessHandles().facts[2000].critical = Answer::kUnknown; },
+       ""},
+      {"creation time unknown", "2000",
+       [] { fakes::ProcessHandles().facts[2000].creationTimeFails = true; },
+       ""},
+      {"end unknown", "2000",
+       [] { fakes::ProcessHandles().facts[2000].waitFails = true; }, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    fakes::ProcessList().processes = {{L"holder.exe", 1200},
+                                      {L"child.exe", 2000}};
+    fakes::Pipe().output = Listing({{"4033", "1200"}, {"4044", c.pid}});
+    KillEndsProcesses();
+    c.arrange();
+    const bool killed = c.reason.empty();
+
+    EXPECT_TRUE(RunUntilSleep(2));
+
+    EXPECT_EQ(Commands(), killed ? (Strings{Kill("1200"), Kill(c.pid), kStart})
+                                 : (Strings{Kill("1200"), kStart}));
+    EXPECT_EQ(output_, Echo(Kill("1200")) +
+                           (killed ? Echo(Kill(c.pid))
+                                   : "not killed : PID " + c.pid + " (" +
+                                         c.reason + ")\n") +
+                           Echo(kStart));
+    // Gone after its kill, whether its handle or the process list tells.
+    EXPECT_EQ(SleepsTaken(), (Sleeps{1000, 10000}));
+    ASSERT_EQ(fakes::EventLog().Ids(),
+              std::vector<std::uint32_t>{events::kRecovery});
+    EXPECT_EQ(fakes::EventLog().events[0].inserts[1],
+              killed ? "none" : "\"" + c.pid + "\" (" + c.reason + ")");
+  }
+}
+
+// The held processes answer the liveness check; one that would not tell is
+// looked for in the process list.
+TEST_F(SupervisionTest, LivenessCheckAsksTheHeldProcessFirst) {
+  fakes::ProcessList().processes = {{L"a.exe", 1200}, {L"b.exe", 344}};
+  fakes::Pipe().output = Listing({{"4033", "1200"}, {"4044", "344"}});
+  fakes::ProcessHandles().facts[344].waitFails = true;
+  KillEndsProcesses({344, 1200});
+  std::vector<int> held;  // handles open at each sleep
+  fakes::Thread().onSleep = [&held](std::chrono::milliseconds) {
+    held.push_back(fakes::ProcessHandles().OpenNow());
+  };
+
+  EXPECT_TRUE(RunUntilSleep(4));
+
+  EXPECT_EQ(SleepsTaken(), (Sleeps{1000, 10000, 10000, 10000}));
+  // Held through the pauses, released before the cycle's closing one.
+  EXPECT_EQ(held, (std::vector<int>{2, 2, 2, 0}));
+  // The image test, the names, and one walk for 344 alone.
+  EXPECT_EQ(fakes::ProcessList().opened, 3);
+  EXPECT_EQ(fakes::ProcessHandles().opened, 2);
+}
