@@ -50,7 +50,9 @@ TEST_F(RecordTest, ARecoveryIsOneWarningWithEverythingItDid) {
                 "PID 1200 (leftover.exe, ports 4033, 4044); PID 344 (not in "
                 "the process list, port 8080)",
                 "\"0\" (no process)", "1", "C:\\Agent\\riduvuruz.exe -start",
-                "9009"}));
+                "9009",
+                "Its ports were freed, but its start command failed with exit "
+                "code 9009."}));
 }
 
 TEST_F(RecordTest, NothingKilledOrSkippedReadsNone) {
@@ -59,7 +61,9 @@ TEST_F(RecordTest, NothingKilledOrSkippedReadsNone) {
   events::RecordRecovery(recovery);
   ASSERT_EQ(Log().events.size(), 1u);
   EXPECT_EQ(Log().events[0].inserts,
-            (std::vector<std::string>{"none", "none", "0", " -start", "0"}));
+            (std::vector<std::string>{
+                "none", "none", "0", " -start", "0",
+                "Its ports were freed and it was started again."}));
 }
 
 TEST_F(RecordTest, TheAgentsReturnIsToldOnceWithTheSecondsSinceItsRecovery) {

@@ -553,8 +553,11 @@ TEST_F(SupervisionTest, ARecoveryIsRecordedAsOneEventAndIdleCyclesAsNone) {
             (Strings{"PID 1200 (leftover.exe, ports 4033, 4044); PID 344 "
                      "(b?r.exe, port 4045)",
                      "\"0\" (PID 0 is no process: a socket without an "
-                     "owner); \"12x\" (not a plain decimal PID)",
-                     "1", kStart, "3"}));
+                     "owner); \"12x\" (not a plain decimal PID: it holds a "
+                     "character other than the digits 0 to 9)",
+                     "1", kStart, "3",
+                     "Its ports were freed, but its start command failed with "
+                     "exit code 3."}));
   EXPECT_EQ(fakes::EventLog().events[1].inserts, (Strings{"10", "1"}));
 }
 // An unusable server.conf is a warning with the parser's offset, once for as

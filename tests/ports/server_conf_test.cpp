@@ -206,6 +206,7 @@ const ConfCase kConfCases[] = {
     {"string root", R"("8080")", {}},
     {"literal root", "true", {}},
     {"array root", R"([{"ssl_port": 443}])", {}},
+    {"array root of key and value", R"(["ssl_port","4443"])", {}},
     {"empty file", "", {}},
     {"white space only", " \t\r\n", {}},
     {"white space around the root",
