@@ -253,35 +253,63 @@ TEST_F(SupervisionTest, OnlyTheExactImageNameCountsAsTheAgent) {
 }
 
 // Only plain decimal PIDs reach the command processor; PID 0 is no process.
+// Each refusal is named in the record with its real reason.
 TEST_F(SupervisionTest, OnlyPlainNonZeroDecimalPidsAreKilled) {
+  const std::string kZero = "PID 0 is no process: a socket without an owner";
+  const std::string kZeros =
+      "PID 0 (written with leading zeros) is no process: a socket without an "
+      "owner";
+  const std::string kCharacter =
+      "not a plain decimal PID: it holds a character other than the digits 0 "
+      "to 9";
+  const std::string kDigits = "not a plain decimal PID: more than 10 digits";
+  const std::string kBits =
+      "not a plain decimal PID: its value exceeds 32 bits";
   const struct {
     std::string text;
-    bool killed;
+    std::string reason;  // empty: killed
   } cases[] = {
-      {"344", true},          {"0344", true},  // checked as PID 344
-      {"4294967295", true},   {"0000000344", true},
-      {"0", false},           {"00", false},
-      {"+344", false},        {"-344", false},
-      {"34a", false},         {"0x158", false},
-      {"344\r", false},       {"344&calc", false},
-      {"344|calc", false},    {"\xd9\xa3", false},  // an Arabic-Indic digit
-      {"4294967296", false},  {"00000000344", false},
-      {"99999999999", false}, {"", false},
+      {"344", ""},
+      {"0344", ""},  // checked as PID 344
+      {"4294967295", ""},
+      {"0000000344", ""},
+      {"0", kZero},
+      {"00", kZeros},
+      {"0000", kZeros},
+      {"0000000000", kZeros},
+      {"+344", kCharacter},
+      {"-344", kCharacter},
+      {"34a", kCharacter},
+      {"0x158", kCharacter},
+      {"344\r", kCharacter},
+      {"344&calc", kCharacter},
+      {"344|calc", kCharacter},
+      {"\xd9\xa3", kCharacter},  // an Arabic-Indic digit
+      {"4294967296", kBits},
+      {"9999999999", kBits},
+      {"00000000344", kDigits},
+      {"99999999999", kDigits},
+      {"00000000000", kDigits},
+      {"", "not a plain decimal PID"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("PID text \"" + c.text + "\"");
     SetUp();
+    const bool killed = c.reason.empty();
     // Alive after the kill: a killed PID also costs its liveness sleep.
     fakes::ProcessList().processes = {{L"holder.exe", 344},
                                       {L"max.exe", 4294967295u}};
     fakes::Pipe().output = Listing({{"4033", c.text}});
-    const Sleeps sleeps = c.killed ? Sleeps{1000, 10000, 10000} : Sleeps{10000};
+    const Sleeps sleeps = killed ? Sleeps{1000, 10000, 10000} : Sleeps{10000};
 
     EXPECT_TRUE(RunUntilSleep(static_cast<int>(sleeps.size())));
 
     EXPECT_EQ(Commands(),
-              c.killed ? (Strings{Kill(c.text), kStart}) : Strings{kStart});
+              killed ? (Strings{Kill(c.text), kStart}) : Strings{kStart});
     EXPECT_EQ(SleepsTaken(), sleeps);
+    ASSERT_EQ(fakes::EventLog().events.size(), 1u);
+    EXPECT_EQ(fakes::EventLog().events[0].inserts[1],
+              killed ? "none" : "\"" + c.text + "\" (" + c.reason + ")");
   }
 }
 
