@@ -277,6 +277,12 @@ PortSet BuildWatchedPorts() {
     case ServerConfOutcome::kUsed:
       events::RecordServerConf(reading.path, events::ConfState::kUsable, "");
       break;
+    case ServerConfOutcome::kExistenceUnknown:
+      events::RecordServerConf(
+          reading.path, events::ConfState::kExistenceUnknown,
+          "the system could not tell whether it exists (system error " +
+              std::to_string(reading.systemError) + ")");
+      break;
     case ServerConfOutcome::kUnreadable:
       events::RecordServerConf(reading.path, events::ConfState::kUnreadable,
                                "it cannot be opened for reading");

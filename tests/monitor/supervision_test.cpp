@@ -22,6 +22,7 @@
 #include "fakes/fakes.h"
 #include "monitor/monitor.h"
 #include "platform/file.h"
+#include "ports/ports.h"
 
 namespace {
 
@@ -914,4 +915,55 @@ TEST_F(SupervisionTest, ADayOfCrashLoopsStaysBoundedAndRecordsEveryKill) {
   EXPECT_EQ(summedRecoveries, starts);
   EXPECT_EQ(recordedFailures, failedStarts);
   EXPECT_EQ(recordedReturns, returns);
+}
+
+// Each state of server.conf that leaves its ports unused is one warning 3000
+// with its own text, and the built-in ports alone are watched.
+TEST_F(SupervisionTest, EachUnusableServerConfStateHasItsOwnText) {
+  const struct {
+    const char* what;
+    std::string content;
+    void (*arrange)();
+    std::string detail;
+  } cases[] = {
+      {"a root that is not an object", R"(["ssl_port","4443"])", [] {},
+       "its root is not a JSON object"},
+      {"exists but cannot be opened", R"({"ssl_port": 4443})",
+       [] { fakes::File().failOpen = true; },
+       "it cannot be opened for reading"},
+      {"whether it exists cannot be told", R"({"ssl_port": 4443})",
+       [] { fakes::File().existenceError = 53; },
+       "the system could not tell whether it exists (system error 53)"},
+      {"an exponent beyond 308", R"({"ssl_port": 4443, "x": 1e309})", [] {},
+       "it is not valid JSON: The exponent of a number exceeds 308 in "
+       "magnitude. (at byte offset 24)"},
+      {"a negative exponent beyond 308 after a fraction",
+       R"({"x": -0.5e-0000310})", [] {},
+       "it is not valid JSON: The exponent of a number exceeds 308 in "
+       "magnitude. (at byte offset 6)"},
+  };
+  const std::string directory = ::testing::TempDir();
+  const std::string path = directory + "server.conf";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs(c.content.c_str(), file);
+    std::fclose(file);
+    AgentLocation.configDirectory = directory.substr(0, directory.size() - 1);
+    c.arrange();
+
+    const PortSet ports = BuildWatchedPorts();
+    std::remove(path.c_str());
+
+    EXPECT_EQ(ports, MakeDefaultPorts());
+    ASSERT_EQ(fakes::EventLog().Ids(),
+              std::vector<std::uint32_t>{events::kServerConfUnusable});
+    EXPECT_EQ(fakes::EventLog().events[0].type, platform::EventType::kWarning);
+    EXPECT_EQ(fakes::EventLog().events[0].inserts,
+              (Strings{AgentLocation.configDirectory +
+                           platform::kPathSeparator + "server.conf",
+                       c.detail}));
+  }
 }
