@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,9 +82,10 @@ bool IsPidRunning(std::uint32_t pid) {
 }
 
 // Runs the command synchronously, then echoes it. A failing console is not
-// looked at; the command's exit status, stored in `status` before the echo,
-// only goes into the record.
-void RunAndEcho(const std::string& command, int* status = nullptr) {
+// looked at; the command's exit status, stored in `status` before the echo
+// (so that a failing echo cannot lose it), only goes into the record.
+void RunAndEcho(const std::string& command,
+                std::optional<int>* status = nullptr) {
   const int result = platform::RunCommand(command.c_str());
   if (status != nullptr) *status = result;
   platform::WriteStdout("command : " + command + "\n",
@@ -189,8 +191,8 @@ void EchoLeftAlone(const KillVerdict& verdict) {
 // did not run, before the interruption or failure goes on up.
 void RecoverAgent() {
   events::Recovery record;
-  bool commandRan = false;  // a kill or the start command
-  bool startRan = false;
+  bool killRan = false;
+  std::optional<int> startStatus;  // set once the start command has run
   KillVerdicts verdicts;
   std::size_t nextVerdict = 0;  // the first verdict not yet acted on
   std::size_t checked = 0;      // killed processes checked for life
@@ -212,7 +214,7 @@ void RecoverAgent() {
         record.killed.push_back({verdict.pid, names[verdict.value],
                                  std::move(holders.portsByPid[verdict.pid])});
         killed.push_back(&verdict);
-        commandRan = true;
+        killRan = true;
         RunAndEcho(MakeKillCommand(verdict.pid));
         continue;
       }
@@ -232,19 +234,21 @@ void RecoverAgent() {
       }
     }
     record.startCommand = AgentLocation.imagePath + " -start";
-    startRan = true;
-    RunAndEcho(record.startCommand, &record.startExitCode);
+    RunAndEcho(record.startCommand, &startStatus);
+    record.startExitCode = *startStatus;
   } catch (...) {
-    if (commandRan || startRan) {
-      if (!startRan) {
-        record.cutShort = true;
-        record.checksNotRun = record.killed.size() - checked;
-        for (std::size_t i = nextVerdict; i < verdicts.size(); ++i) {
-          record.killsNotRun += verdicts[i].kill ? 1 : 0;
-        }
+    if (startStatus) {
+      record.startExitCode = *startStatus;
+      events::RecordRecovery(record);
+    } else if (killRan) {
+      record.cutShort = true;
+      record.checksNotRun = record.killed.size() - checked;
+      for (std::size_t i = nextVerdict; i < verdicts.size(); ++i) {
+        record.killsNotRun += verdicts[i].kill ? 1 : 0;
       }
       events::RecordRecovery(record);
     }
+    // Nothing ran: nothing to record.
     throw;
   }
   events::RecordRecovery(record);

@@ -729,32 +729,37 @@ TEST_F(SupervisionTest, ARecoveryCutShortIsRecordedWithWhatItKilled) {
       "agent was not started. Not run: the start command";
   const struct {
     const char* what;
-    int interruptAt;     // the sleep that a stop interrupts
-    bool failFirstKill;  // the first kill command fails instead
+    int interruptAt;      // the sleep that a stop interrupts
+    std::string failing;  // the command that fails instead, if any
     Strings commands;
     Strings inserts;  // of the one event 2000
   } cases[] = {
       {"stop during the pause after the kills",
        1,
-       false,
+       "",
        {Kill("1200"), Kill("344")},
        {kBoth, "none", "0", "", "not run",
         kCut + ", the check whether 2 killed processes ended."}},
       {"stop during the wait for a survivor",
        2,
-       false,
+       "",
        {Kill("1200"), Kill("344")},
        {kBoth, "none", "1", "", "not run",
         kCut + ", the check whether 1 killed process ended."}},
       {"failure in the first kill command",
        1,
-       true,
+       Kill("1200"),
        {Kill("1200")},
        {"PID 1200 (a.exe, port 4033)", "none", "0", "", "not run",
         kCut + ", the check whether 1 killed process ended, 1 kill command."}},
+      {"failure in the start command",
+       3,
+       kStart,
+       {Kill("1200"), Kill("344"), kStart},
+       {kBoth, "none", "1", kStart, "not run", kCut + "."}},
       {"stop after the start command",
        3,
-       false,
+       "",
        {Kill("1200"), Kill("344"), kStart},
        {kBoth, "none", "1", kStart, "0",
         "Its ports were freed and it was started again."}},
@@ -765,9 +770,12 @@ TEST_F(SupervisionTest, ARecoveryCutShortIsRecordedWithWhatItKilled) {
     fakes::ProcessList().processes = {{L"a.exe", 1200}, {L"b.exe", 344}};
     fakes::Pipe().output = Listing({{"4033", "1200"}, {"4044", "344"}});
     KillEndsProcesses({1200});
-    if (c.failFirstKill) {
-      fakes::Command().onRun = [](const std::string&) {
-        throw std::bad_alloc();
+    if (!c.failing.empty()) {
+      const auto kill = fakes::Command().onRun;
+      const std::string failing = c.failing;
+      fakes::Command().onRun = [kill, failing](const std::string& command) {
+        if (command == failing) throw std::bad_alloc();
+        kill(command);
       };
     }
 
