@@ -14,7 +14,6 @@
 #include <sys/resource.h>
 
 #include <cerrno>
-
 #include <cstdio>
 #include <cstdlib>
 #include <new>
