@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <sstream>
 
 #include "platform/thread.h"
 
@@ -20,10 +22,11 @@ const EventDefinition kEventDefinitions[] = {
     {kPauseReceived, EventType::kInformation, 0},
     {kContinueReceived, EventType::kInformation, 0},
     {kShutdownReceived, EventType::kInformation, 0},
-    {kRecovery, EventType::kWarning, 5},
+    {kRecovery, EventType::kWarning, 6},
     {kAgentRunningAgain, EventType::kInformation, 2},
     {kRepeatedRecoveries, EventType::kWarning, 1},
     {kOutageGoesOn, EventType::kWarning, 3},
+    {kLeftOutSummary, EventType::kWarning, 6},
     {kServerConfUnusable, EventType::kWarning, 2},
     {kServerConfUsable, EventType::kInformation, 1},
 };
@@ -41,6 +44,19 @@ constexpr int kRecoveriesReportedOneByOne = 10;
 // This many recoveries within an hour earn a warning, once an hour at most.
 constexpr std::size_t kRecoveriesForAWarning = 3;
 
+// What the hour's summary sums up: the recoveries and returns of the agent
+// that got no event of their own, since the last summary.
+struct LeftOut {
+  int recoveries = 0;  // every recovery since the last summary
+  int recoveriesLeftOut = 0;
+  std::map<std::string, int> killed;  // image name -> processes killed
+  std::map<int, int> failedStarts;    // exit code -> start commands
+  int cutShort = 0;
+  int returnsLeftOut = 0;
+
+  bool Empty() const { return recoveriesLeftOut == 0 && returnsLeftOut == 0; }
+};
+
 // What the record remembers between cycles.
 struct RecordState {
   // Recoveries since the agent was last seen running; 0: no outage.
@@ -50,6 +66,11 @@ struct RecordState {
   std::optional<Clock::time_point> lastSummary;
   std::deque<Clock::time_point> recentRecoveries;  // within the last hour
   std::optional<Clock::time_point> lastRepeatWarning;
+  // The events of their own written within the last hour, for the bound.
+  std::deque<Clock::time_point> recoveryEvents;
+  std::deque<Clock::time_point> returnEvents;
+  LeftOut leftOut;
+  std::optional<Clock::time_point> lastLeftOutSummary;
   std::optional<ConfState> confState;  // as last reported
   std::string confPath;
   std::string confDetail;
@@ -108,10 +129,102 @@ long long SecondsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration_cast<std::chrono::seconds>(to - from).count();
 }
 
+// "1 killed process", "2 killed processes".
+std::string Counted(std::size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// How the recovery ended, for the first line of its event: what an
+// administrator must know before the lists.
+std::string OutcomeText(const Recovery& recovery) {
+  if (!recovery.cutShort) {
+    if (recovery.startExitCode == 0) {
+      return "Its ports were freed and it was started again.";
+    }
+    return "Its ports were freed, but its start command failed with exit "
+           "code " +
+           std::to_string(recovery.startExitCode) + ".";
+  }
+  std::string text =
+      "The recovery was cut short by a stop, a pause or a failure, so the "
+      "agent was not started. Not run: the start command";
+  if (recovery.checksNotRun != 0) {
+    text +=
+        ", the check whether " +
+        Counted(recovery.checksNotRun, "killed process", "killed processes") +
+        " ended";
+  }
+  if (recovery.killsNotRun != 0) {
+    text +=
+        ", " + Counted(recovery.killsNotRun, "kill command", "kill commands");
+  }
+  return text + ".";
+}
+
 void ReportRecovery(const Recovery& recovery) {
   Report(kRecovery, {KilledText(recovery.killed), SkippedText(recovery.skipped),
                      std::to_string(recovery.stillAlive), recovery.startCommand,
-                     std::to_string(recovery.startExitCode)});
+                     recovery.cutShort ? "not run"
+                                       : std::to_string(recovery.startExitCode),
+                     OutcomeText(recovery)});
+}
+
+// Forgets the events older than an hour; true when `written` leaves room for
+// one more event of its own.
+bool RoomForAnEvent(std::deque<Clock::time_point>& written,
+                    Clock::time_point now) {
+  while (!written.empty() && now - written.front() >= hours(1)) {
+    written.pop_front();
+  }
+  return written.size() < kEventsPerHour;
+}
+
+void AddLeftOut(LeftOut& sum, const Recovery& recovery) {
+  ++sum.recoveriesLeftOut;
+  for (const KilledProcess& process : recovery.killed) {
+    ++sum.killed[process.imageName.empty() ? "not in the process list"
+                                           : process.imageName];
+  }
+  if (recovery.cutShort) {
+    ++sum.cutShort;
+  } else if (recovery.startExitCode != 0) {
+    ++sum.failedStarts[recovery.startExitCode];
+  }
+}
+
+template <typename Key>
+std::string CountsText(const std::map<Key, int>& counts,
+                       const char* keyPrefix) {
+  if (counts.empty()) return "none";
+  std::vector<std::string> parts;
+  for (const auto& entry : counts) {
+    std::ostringstream part;
+    part << keyPrefix << entry.first << ": " << entry.second;
+    parts.push_back(part.str());
+  }
+  return Joined(parts, "; ");
+}
+
+void ReportLeftOut(RecordState& state, Clock::time_point now) {
+  const LeftOut& sum = state.leftOut;
+  Report(
+      kLeftOutSummary,
+      {std::to_string(sum.recoveries), std::to_string(sum.recoveriesLeftOut),
+       CountsText(sum.killed, ""), CountsText(sum.failedStarts, "exit code "),
+       std::to_string(sum.cutShort), std::to_string(sum.returnsLeftOut)});
+  state.leftOut = LeftOut();
+  state.lastLeftOutSummary = now;
+}
+
+// The summary is due when something was left out and no summary was written
+// within the last hour. Checked at every call, idle cycles included, so that
+// a sum is written within a cycle of its hour even when the loop has ended.
+void SummarizeWhenDue(RecordState& state, Clock::time_point now) {
+  if (state.leftOut.Empty()) return;
+  if (state.lastLeftOutSummary && now - *state.lastLeftOutSummary < hours(1)) {
+    return;
+  }
+  ReportLeftOut(state, now);
 }
 
 }  // namespace
@@ -127,9 +240,16 @@ void RecordRecovery(const Recovery& recovery) {
     const Clock::time_point now = platform::MonotonicNow();
     ++state.outageRecoveries;
     state.lastRecovery = now;
-    if (state.outageRecoveries <= kRecoveriesReportedOneByOne) {
+    ++state.leftOut.recoveries;
+    // Both bounds: the first recoveries of an outage, and the hour's count.
+    if (state.outageRecoveries <= kRecoveriesReportedOneByOne &&
+        RoomForAnEvent(state.recoveryEvents, now)) {
       ReportRecovery(recovery);
+      state.recoveryEvents.push_back(now);
     } else {
+      AddLeftOut(state.leftOut, recovery);
+    }
+    if (state.outageRecoveries > kRecoveriesReportedOneByOne) {
       ++state.recoveriesSinceSummary;
       if (!state.lastSummary || now - *state.lastSummary >= hours(1)) {
         Report(kOutageGoesOn, {std::to_string(state.outageRecoveries),
@@ -150,6 +270,7 @@ void RecordRecovery(const Recovery& recovery) {
              {std::to_string(state.recentRecoveries.size())});
       state.lastRepeatWarning = now;
     }
+    SummarizeWhenDue(state, now);
   } catch (...) {
     // The record must never cost supervision a cycle.
   }
@@ -159,14 +280,32 @@ void RecordAgentRunning() {
   try {
     std::lock_guard<std::mutex> lock(RecordLock());
     RecordState& state = State();
-    if (state.outageRecoveries == 0) return;
+    // An idle cycle reads no clock unless a sum waits for its hour.
+    if (state.outageRecoveries == 0 && state.leftOut.Empty()) return;
     const Clock::time_point now = platform::MonotonicNow();
-    Report(kAgentRunningAgain,
-           {std::to_string(SecondsBetween(state.lastRecovery, now)),
-            std::to_string(state.outageRecoveries)});
-    state.outageRecoveries = 0;
-    state.recoveriesSinceSummary = 0;
-    state.lastSummary.reset();
+    if (state.outageRecoveries != 0) {
+      if (RoomForAnEvent(state.returnEvents, now)) {
+        Report(kAgentRunningAgain,
+               {std::to_string(SecondsBetween(state.lastRecovery, now)),
+                std::to_string(state.outageRecoveries)});
+        state.returnEvents.push_back(now);
+      } else {
+        ++state.leftOut.returnsLeftOut;
+      }
+      state.outageRecoveries = 0;
+      state.recoveriesSinceSummary = 0;
+      state.lastSummary.reset();
+    }
+    SummarizeWhenDue(state, now);
+  } catch (...) {
+  }
+}
+
+void FlushRecord() {
+  try {
+    std::lock_guard<std::mutex> lock(RecordLock());
+    RecordState& state = State();
+    if (!state.leftOut.Empty()) ReportLeftOut(state, platform::MonotonicNow());
   } catch (...) {
   }
 }

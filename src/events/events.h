@@ -31,6 +31,7 @@ enum : std::uint32_t {
   kAgentRunningAgain = 2001,
   kRepeatedRecoveries = 2002,
   kOutageGoesOn = 2003,
+  kLeftOutSummary = 2004,
   kServerConfUnusable = 3000,
   kServerConfUsable = 3001,
 };
@@ -65,17 +66,37 @@ struct Recovery {
   std::vector<SkippedPid> skipped;
   std::size_t stillAlive = 0;  // killed processes still there after the pause
   std::string startCommand;
-  int startExitCode = 0;
+  int startExitCode = 0;  // meaningless when cut short
+  // A stop, a pause or a failure ended the recovery before its start command
+  // ran; what it killed until then is in `killed`.
+  bool cutShort = false;
+  std::size_t killsNotRun = 0;   // kill commands decided on but never run
+  std::size_t checksNotRun = 0;  // killed processes never checked for life
 };
 
 // Supervision's happenings. Called on the monitor thread (two of them for a
 // moment after a pause and a quick continue); each call is cheap when it
-// writes nothing.
+// writes nothing. In any rolling hour at most kEventsPerHour recoveries and
+// as many returns of the agent get an event of their own; the rest go into
+// one summary (kLeftOutSummary) at most once an hour, written at the first
+// call an hour after the previous one, so that no kill goes unrecorded.
+constexpr std::size_t kEventsPerHour = 10;
 void RecordRecovery(const Recovery& recovery);
-// A cycle found the agent running.
+// A cycle found the agent running (every idle cycle calls it too).
 void RecordAgentRunning();
+// Writes the summary of what the record holds back at once, whatever the
+// hourly bound; for the end of supervision (stop, pause, shutdown), after
+// which the process may end with the sum. Never throws.
+void FlushRecord();
 // The state of the agent's server.conf as a recovery (or the start) read it.
-enum class ConfState { kUsable, kAbsent, kUnreadable, kUnparsable, kNotObject };
+enum class ConfState {
+  kUsable,
+  kAbsent,
+  kUnreadable,
+  kUnparsable,
+  kNotObject,
+  kExistenceUnknown,  // the system could not tell whether it exists
+};
 void RecordServerConf(const std::string& path, ConfState state,
                       const std::string& detail);
 

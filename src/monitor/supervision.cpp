@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,13 +82,15 @@ bool IsPidRunning(std::uint32_t pid) {
 }
 
 // Runs the command synchronously, then echoes it. A failing console is not
-// looked at; the command's exit status only goes into the record.
-int RunAndEcho(const std::string& command) {
-  const int status = platform::RunCommand(command.c_str());
+// looked at; the command's exit status, stored in `status` before the echo
+// (so that a failing echo cannot lose it), only goes into the record.
+void RunAndEcho(const std::string& command,
+                std::optional<int>* status = nullptr) {
+  const int result = platform::RunCommand(command.c_str());
+  if (status != nullptr) *status = result;
   platform::WriteStdout("command : " + command + "\n",
                         platform::Encoding::kAnsi);
   std::fflush(stdout);
-  return status;
 }
 
 // The PIDs that hold one of the agent's ports now, and for the record the
@@ -139,9 +142,23 @@ std::map<std::uint32_t, std::string> ImageNamesOf(
   return names;
 }
 
+// Why a PID text that ParseKillablePid refuses is no PID worth a command,
+// named precisely: the text is in the record beside its reason.
 std::string WhyNotKilled(const std::string& text) {
-  return text == "0" ? "PID 0 is no process: a socket without an owner"
-                     : "not a plain decimal PID";
+  if (text == "0") return "PID 0 is no process: a socket without an owner";
+  if (text.empty()) return "not a plain decimal PID";
+  for (const char c : text) {
+    if (c < '0' || c > '9') {
+      return "not a plain decimal PID: it holds a character other than the "
+             "digits 0 to 9";
+    }
+  }
+  if (text.size() > 10) return "not a plain decimal PID: more than 10 digits";
+  if (text.find_first_not_of('0') == std::string::npos) {
+    return "PID 0 (written with leading zeros) is no process: a socket "
+           "without an owner";
+  }
+  return "not a plain decimal PID: its value exceeds 32 bits";
 }
 
 // A killed process still there: asked of its handle where one is held, else
@@ -168,41 +185,72 @@ void EchoLeftAlone(const KillVerdict& verdict) {
 }
 
 // Frees the agent's ports and starts the agent again. The verdicts hold the
-// processes to kill open until the recovery ends, however it ends.
+// processes to kill open until the recovery ends, however it ends. A
+// recovery cut short after a command ran (a stop or pause interrupting one of
+// its sleeps, or a failure) is still recorded, with what it killed and what
+// did not run, before the interruption or failure goes on up.
 void RecoverAgent() {
   events::Recovery record;
-  PortHolders holders = FindPortHolders();
-  KillVerdicts verdicts = DecideKills(holders.pids, holders.listingStart);
-  std::vector<std::uint32_t> toKill;
-  for (const KillVerdict& verdict : verdicts) {
-    if (verdict.kill) toKill.push_back(verdict.value);
-  }
-  std::map<std::uint32_t, std::string> names;
-  if (!toKill.empty()) names = ImageNamesOf(toKill);
-  std::vector<const KillVerdict*> killed;
-  for (KillVerdict& verdict : verdicts) {
-    if (verdict.kill && !EndedBeforeKill(&verdict)) {
-      RunAndEcho(MakeKillCommand(verdict.pid));
-      record.killed.push_back({verdict.pid, names[verdict.value],
-                               std::move(holders.portsByPid[verdict.pid])});
-      killed.push_back(&verdict);
-      continue;
+  bool killRan = false;
+  std::optional<int> startStatus;  // set once the start command has run
+  KillVerdicts verdicts;
+  std::size_t nextVerdict = 0;  // the first verdict not yet acted on
+  std::size_t checked = 0;      // killed processes checked for life
+  try {
+    PortHolders holders = FindPortHolders();
+    verdicts = DecideKills(holders.pids, holders.listingStart);
+    std::vector<std::uint32_t> toKill;
+    for (const KillVerdict& verdict : verdicts) {
+      if (verdict.kill) toKill.push_back(verdict.value);
     }
-    record.skipped.push_back({verdict.pid, verdict.reason});
-    // A PID that is no process or no plain number is not worth a line.
-    if (verdict.value != 0) EchoLeftAlone(verdict);
-  }
-  if (!killed.empty()) {
-    platform::InterruptibleSleep(kAfterKillPause);
-    // A process still alive gets one more pause to let go of its ports.
-    for (const KillVerdict* verdict : killed) {
-      if (!StillRunning(*verdict)) continue;
-      ++record.stillAlive;
-      platform::InterruptibleSleep(kStillAlivePause);
+    std::map<std::uint32_t, std::string> names;
+    if (!toKill.empty()) names = ImageNamesOf(toKill);
+    std::vector<const KillVerdict*> killed;
+    for (; nextVerdict < verdicts.size();) {
+      KillVerdict& verdict = verdicts[nextVerdict++];
+      if (verdict.kill && !EndedBeforeKill(&verdict)) {
+        // Recorded before it runs: a kill must not go unrecorded because
+        // its echo failed.
+        record.killed.push_back({verdict.pid, names[verdict.value],
+                                 std::move(holders.portsByPid[verdict.pid])});
+        killed.push_back(&verdict);
+        killRan = true;
+        RunAndEcho(MakeKillCommand(verdict.pid));
+        continue;
+      }
+      record.skipped.push_back({verdict.pid, verdict.reason});
+      // A PID that is no process or no plain number is not worth a line.
+      if (verdict.value != 0) EchoLeftAlone(verdict);
     }
+    if (!killed.empty()) {
+      platform::InterruptibleSleep(kAfterKillPause);
+      // A process still alive gets one more pause to let go of its ports.
+      for (const KillVerdict* verdict : killed) {
+        const bool alive = StillRunning(*verdict);
+        ++checked;
+        if (!alive) continue;
+        ++record.stillAlive;
+        platform::InterruptibleSleep(kStillAlivePause);
+      }
+    }
+    record.startCommand = AgentLocation.imagePath + " -start";
+    RunAndEcho(record.startCommand, &startStatus);
+    record.startExitCode = *startStatus;
+  } catch (...) {
+    if (startStatus) {
+      record.startExitCode = *startStatus;
+      events::RecordRecovery(record);
+    } else if (killRan) {
+      record.cutShort = true;
+      record.checksNotRun = record.killed.size() - checked;
+      for (std::size_t i = nextVerdict; i < verdicts.size(); ++i) {
+        record.killsNotRun += verdicts[i].kill ? 1 : 0;
+      }
+      events::RecordRecovery(record);
+    }
+    // Nothing ran: nothing to record.
+    throw;
   }
-  record.startCommand = AgentLocation.imagePath + " -start";
-  record.startExitCode = RunAndEcho(record.startCommand);
   events::RecordRecovery(record);
 }
 
@@ -232,6 +280,12 @@ PortSet BuildWatchedPorts() {
       break;
     case ServerConfOutcome::kUsed:
       events::RecordServerConf(reading.path, events::ConfState::kUsable, "");
+      break;
+    case ServerConfOutcome::kExistenceUnknown:
+      events::RecordServerConf(
+          reading.path, events::ConfState::kExistenceUnknown,
+          "the system could not tell whether it exists (system error " +
+              std::to_string(reading.systemError) + ")");
       break;
     case ServerConfOutcome::kUnreadable:
       events::RecordServerConf(reading.path, events::ConfState::kUnreadable,
@@ -342,7 +396,9 @@ bool EndedBeforeKill(KillVerdict* verdict) {
   return true;
 }
 
-void RunMonitor() {
+namespace {
+
+void Supervise() {
   std::wstring imageName;
   for (;;) {
     if (StopRequestedHere()) return;
@@ -357,4 +413,18 @@ void RunMonitor() {
     }
     platform::InterruptibleSleep(kCyclePause);
   }
+}
+
+}  // namespace
+
+// Whichever way supervision ends, the record's held-back sum is written: a
+// stop may end the process before the hour that it waits for.
+void RunMonitor() {
+  try {
+    Supervise();
+  } catch (...) {
+    events::FlushRecord();
+    throw;
+  }
+  events::FlushRecord();
 }

@@ -2,6 +2,7 @@
 #ifndef DIDUROZIR_PLATFORM_FILE_H_
 #define DIDUROZIR_PLATFORM_FILE_H_
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -14,6 +15,19 @@ constexpr char kPathSeparator = '\\';
 #else
 constexpr char kPathSeparator = '/';
 #endif
+
+enum class PathExistence {
+  kExists,  // a file, a folder or another object; a symbolic link by its target
+  kAbsent,  // nothing of that name, or a folder on the way is missing
+  kUnknown,  // the system could not tell
+};
+// Whether `path` (narrow text in the code page of the file functions, as for
+// OpenFileForRead) names something. Only "no such file" and "no such path"
+// count as absent: a share that does not answer, a drive that is not ready,
+// a name too long or a folder on the way that denies access is kUnknown,
+// with the system's error code in `error`, since taking such a file for
+// absent would drop its ports without a word.
+PathExistence QueryPathExistence(const std::string& path, std::uint32_t* error);
 
 // Opens `path` (narrow text in the ANSI code page) for reading in binary mode;
 // null when it can't be opened.

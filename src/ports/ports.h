@@ -6,6 +6,7 @@
 #include <rapidjson/document.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <set>
 #include <string>
 
@@ -25,16 +26,18 @@ PortSet MakeDefaultPorts();
 enum class ServerConfOutcome {
   kNoDirectory,  // no configuration directory: the file was not looked for
   kAbsent,
-  kUnreadable,  // it exists (or its existence can't be told) but can't be read
+  kExistenceUnknown,  // the system could not tell whether it exists
+  kUnreadable,        // it exists but can't be opened for reading
   kUnparsable,
   kNotObject,  // parsed, but its root is an array
   kUsed,
 };
 struct ServerConfReading {
   ServerConfOutcome outcome = ServerConfOutcome::kNoDirectory;
-  std::string path;             // the file looked for
-  std::size_t errorOffset = 0;  // kUnparsable: where the parse failed
-  std::string error;            // kUnparsable: the parser's words
+  std::string path;               // the file looked for
+  std::size_t errorOffset = 0;    // kUnparsable: where the parse failed
+  std::string error;              // kUnparsable: the parser's words
+  std::uint32_t systemError = 0;  // kExistenceUnknown: the system's code
 };
 
 // Adds the ports named by listening_ports and ssl_port of

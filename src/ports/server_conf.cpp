@@ -3,8 +3,6 @@
 #include <rapidjson/filereadstream.h>
 #include <rapidjson/reader.h>
 
-#include <boost/filesystem/operations.hpp>
-#include <boost/filesystem/path.hpp>
 #include <boost/lexical_cast.hpp>
 #include <boost/tokenizer.hpp>
 #include <charconv>
@@ -120,6 +118,11 @@ class ExponentGuardStream {
 
   size_t Tell() const { return stream_.Tell(); }
 
+  // True once the input was cut at an exponent beyond kMaxExponent; the
+  // parse error then is that, at the offset where its number begins.
+  bool Cut() const { return cut_; }
+  size_t NumberOffset() const { return numberOffset_; }
+
   // Only in-situ parsing writes to the stream.
   Ch* PutBegin() {
     RAPIDJSON_ASSERT(false);
@@ -200,6 +203,7 @@ class ExponentGuardStream {
       state_ = State::kString;
     } else if (c == '-' || IsDigit(c)) {
       state_ = State::kInteger;
+      numberOffset_ = stream_.Tell() - 1;
       onlyZeros_ = c == '-' || c == '0';
       zeros_ = 0;
       signed_ = false;
@@ -209,10 +213,11 @@ class ExponentGuardStream {
   Stream& stream_;
   State state_ = State::kOutside;
   bool cut_ = false;
-  bool onlyZeros_ = false;  // no digit of the number so far is other than 0
-  bool signed_ = false;     // the exponent has its sign
-  int zeros_ = 0;           // leading zeros of the fraction
-  int exponent_ = 0;        // never above kMaxExponent
+  bool onlyZeros_ = false;   // no digit of the number so far is other than 0
+  bool signed_ = false;      // the exponent has its sign
+  int zeros_ = 0;            // leading zeros of the fraction
+  int exponent_ = 0;         // never above kMaxExponent
+  size_t numberOffset_ = 0;  // where the last number began
 };
 
 // Parses the whole file. RapidJSON takes any value as the root; the agent's
@@ -234,8 +239,14 @@ bool ParseConf(std::FILE* file, ConfDocument& document,
   document.ParseStream<rapidjson::kParseIterativeFlag>(stream);
   if (!document.HasParseError()) return true;
   if (reading != nullptr) {
-    reading->errorOffset = document.GetErrorOffset();
-    reading->error = rapidjson::GetParseError_En(document.GetParseError());
+    // RapidJSON only saw the input end where the guard cut it.
+    if (stream.Cut()) {
+      reading->errorOffset = stream.NumberOffset();
+      reading->error = "The exponent of a number exceeds 308 in magnitude.";
+    } else {
+      reading->errorOffset = document.GetErrorOffset();
+      reading->error = rapidjson::GetParseError_En(document.GetParseError());
+    }
   }
   return false;
 }
@@ -276,12 +287,16 @@ void AddServerConfPorts(PortSet& ports, std::string configDirectory,
   path += kServerConfName;
   if (reading != nullptr) reading->path = path;
 
-  try {
-    outcome.outcome = ServerConfOutcome::kAbsent;
-    if (!boost::filesystem::exists(boost::filesystem::path(path))) return;
-  } catch (const boost::filesystem::filesystem_error&) {
-    outcome.outcome = ServerConfOutcome::kUnreadable;
-    return;
+  switch (platform::QueryPathExistence(path, &outcome.systemError)) {
+    case platform::PathExistence::kExists:
+      break;
+    case platform::PathExistence::kAbsent:
+      outcome.outcome = ServerConfOutcome::kAbsent;
+      return;
+    case platform::PathExistence::kUnknown:
+      // Not taken for absent: the ports it names would go without a word.
+      outcome.outcome = ServerConfOutcome::kExistenceUnknown;
+      return;
   }
 
   // Existing is not readable: a directory named server.conf, or a file

@@ -113,6 +113,29 @@ for pid in $new_ended; do
 done
 e2e_log "ok: ended before the listing, not killed and recorded: ${new_ended//$'\n'/ }"
 
+e2e_log "--- a pause during a recovery: its kill recorded, the recovery cut short"
+cut_holder=$(start_holder cut_short_holder)
+starts=$(agent_starts)
+write_netstat_rows <<ROWS
+pause $E2E_SERVICE_NAME
+TCP 0.0.0.0:4033 0.0.0.0:0 LISTENING $cut_holder
+ROWS
+win taskkill /F /pid "$agent" >/dev/null
+wait_until 5 "agent $agent gone" pid_gone "$agent"
+# The pause comes while the stand-in lists; the kill still runs, and the
+# one-second pause after it ends the recovery.
+wait_until $((kOneCycle + kCycle)) "the pause from within the listing" \
+  grep -q ' paused=0' "$E2E_C/e2e/netstat-calls.log"
+wait_until 10 "the cut-short recovery's event" reported_insert \
+  'The recovery was cut short by a stop, a pause or a failure, so the agent was not started. Not run: the start command, the check whether 1 killed process ended.'
+reported_insert "PID $cut_holder (e2e_leftover.exe, port 4033)" ||
+  e2e_fail "the cut-short recovery's event does not name the killed $cut_holder"
+pid_gone "$cut_holder" || e2e_fail "$cut_holder was not killed"
+reported_id 1011 || e2e_fail "no pause event"
+check_eq "$(agent_starts)" "$starts" "agent starts after the cut-short recovery"
+e2e_log "ok: $cut_holder killed, the recovery recorded as cut short, no start"
+: | write_netstat_rows
+
 e2e_log "--- stop and uninstall"
 watchdog stop -stop
 check_output stop 0 'Stop: [didurozir] Success\r\n'

@@ -8,7 +8,10 @@
 namespace fakes {
 
 struct FileFake {
-  bool failOpen = false;            // OpenFileForRead returns null
+  bool failOpen = false;  // OpenFileForRead returns null
+  // QueryPathExistence can't tell, with this system error code; 0: it asks
+  // the real file system.
+  unsigned existenceError = 0;
   std::vector<std::string> opened;  // every path asked for, in order
   int handedOut = 0;                // files actually opened
   int closed = 0;                   // CloseFile calls

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <initializer_list>
+#include <map>
 #include <new>
 #include <set>
 #include <stdexcept>
@@ -21,6 +22,7 @@
 #include "fakes/fakes.h"
 #include "monitor/monitor.h"
 #include "platform/file.h"
+#include "ports/ports.h"
 
 namespace {
 
@@ -252,35 +254,63 @@ TEST_F(SupervisionTest, OnlyTheExactImageNameCountsAsTheAgent) {
 }
 
 // Only plain decimal PIDs reach the command processor; PID 0 is no process.
+// Each refusal is named in the record with its real reason.
 TEST_F(SupervisionTest, OnlyPlainNonZeroDecimalPidsAreKilled) {
+  const std::string kZero = "PID 0 is no process: a socket without an owner";
+  const std::string kZeros =
+      "PID 0 (written with leading zeros) is no process: a socket without an "
+      "owner";
+  const std::string kCharacter =
+      "not a plain decimal PID: it holds a character other than the digits 0 "
+      "to 9";
+  const std::string kDigits = "not a plain decimal PID: more than 10 digits";
+  const std::string kBits =
+      "not a plain decimal PID: its value exceeds 32 bits";
   const struct {
     std::string text;
-    bool killed;
+    std::string reason;  // empty: killed
   } cases[] = {
-      {"344", true},          {"0344", true},  // checked as PID 344
-      {"4294967295", true},   {"0000000344", true},
-      {"0", false},           {"00", false},
-      {"+344", false},        {"-344", false},
-      {"34a", false},         {"0x158", false},
-      {"344\r", false},       {"344&calc", false},
-      {"344|calc", false},    {"\xd9\xa3", false},  // an Arabic-Indic digit
-      {"4294967296", false},  {"00000000344", false},
-      {"99999999999", false}, {"", false},
+      {"344", ""},
+      {"0344", ""},  // checked as PID 344
+      {"4294967295", ""},
+      {"0000000344", ""},
+      {"0", kZero},
+      {"00", kZeros},
+      {"0000", kZeros},
+      {"0000000000", kZeros},
+      {"+344", kCharacter},
+      {"-344", kCharacter},
+      {"34a", kCharacter},
+      {"0x158", kCharacter},
+      {"344\r", kCharacter},
+      {"344&calc", kCharacter},
+      {"344|calc", kCharacter},
+      {"\xd9\xa3", kCharacter},  // an Arabic-Indic digit
+      {"4294967296", kBits},
+      {"9999999999", kBits},
+      {"00000000344", kDigits},
+      {"99999999999", kDigits},
+      {"00000000000", kDigits},
+      {"", "not a plain decimal PID"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("PID text \"" + c.text + "\"");
     SetUp();
+    const bool killed = c.reason.empty();
     // Alive after the kill: a killed PID also costs its liveness sleep.
     fakes::ProcessList().processes = {{L"holder.exe", 344},
                                       {L"max.exe", 4294967295u}};
     fakes::Pipe().output = Listing({{"4033", c.text}});
-    const Sleeps sleeps = c.killed ? Sleeps{1000, 10000, 10000} : Sleeps{10000};
+    const Sleeps sleeps = killed ? Sleeps{1000, 10000, 10000} : Sleeps{10000};
 
     EXPECT_TRUE(RunUntilSleep(static_cast<int>(sleeps.size())));
 
     EXPECT_EQ(Commands(),
-              c.killed ? (Strings{Kill(c.text), kStart}) : Strings{kStart});
+              killed ? (Strings{Kill(c.text), kStart}) : Strings{kStart});
     EXPECT_EQ(SleepsTaken(), sleeps);
+    ASSERT_EQ(fakes::EventLog().events.size(), 1u);
+    EXPECT_EQ(fakes::EventLog().events[0].inserts[1],
+              killed ? "none" : "\"" + c.text + "\" (" + c.reason + ")");
   }
 }
 
@@ -553,8 +583,11 @@ TEST_F(SupervisionTest, ARecoveryIsRecordedAsOneEventAndIdleCyclesAsNone) {
             (Strings{"PID 1200 (leftover.exe, ports 4033, 4044); PID 344 "
                      "(b?r.exe, port 4045)",
                      "\"0\" (PID 0 is no process: a socket without an "
-                     "owner); \"12x\" (not a plain decimal PID)",
-                     "1", kStart, "3"}));
+                     "owner); \"12x\" (not a plain decimal PID: it holds a "
+                     "character other than the digits 0 to 9)",
+                     "1", kStart, "3",
+                     "Its ports were freed, but its start command failed with "
+                     "exit code 3."}));
   EXPECT_EQ(fakes::EventLog().events[1].inserts, (Strings{"10", "1"}));
 }
 // An unusable server.conf is a warning with the parser's offset, once for as
@@ -683,4 +716,262 @@ TEST_F(SupervisionTest, LivenessCheckAsksTheHeldProcessFirst) {
   // The image test, the names, and one walk for 344 alone.
   EXPECT_EQ(fakes::ProcessList().opened, 3);
   EXPECT_EQ(fakes::ProcessHandles().opened, 2);
+}
+
+// A recovery cut short after its kills, by a stop or pause during one of its
+// sleeps or by a failure, is recorded all the same: what it killed, that it
+// was cut short and what did not run. The interruption still ends the thread.
+TEST_F(SupervisionTest, ARecoveryCutShortIsRecordedWithWhatItKilled) {
+  const std::string kBoth =
+      "PID 1200 (a.exe, port 4033); PID 344 (b.exe, port 4044)";
+  const std::string kCut =
+      "The recovery was cut short by a stop, a pause or a failure, so the "
+      "agent was not started. Not run: the start command";
+  const struct {
+    const char* what;
+    int interruptAt;      // the sleep that a stop interrupts
+    std::string failing;  // the command that fails instead, if any
+    Strings commands;
+    Strings inserts;  // of the one event 2000
+  } cases[] = {
+      {"stop during the pause after the kills",
+       1,
+       "",
+       {Kill("1200"), Kill("344")},
+       {kBoth, "none", "0", "", "not run",
+        kCut + ", the check whether 2 killed processes ended."}},
+      {"stop during the wait for a survivor",
+       2,
+       "",
+       {Kill("1200"), Kill("344")},
+       {kBoth, "none", "1", "", "not run",
+        kCut + ", the check whether 1 killed process ended."}},
+      {"failure in the first kill command",
+       1,
+       Kill("1200"),
+       {Kill("1200")},
+       {"PID 1200 (a.exe, port 4033)", "none", "0", "", "not run",
+        kCut + ", the check whether 1 killed process ended, 1 kill command."}},
+      {"failure in the start command",
+       3,
+       kStart,
+       {Kill("1200"), Kill("344"), kStart},
+       {kBoth, "none", "1", kStart, "not run", kCut + "."}},
+      {"stop after the start command",
+       3,
+       "",
+       {Kill("1200"), Kill("344"), kStart},
+       {kBoth, "none", "1", kStart, "0",
+        "Its ports were freed and it was started again."}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    fakes::ProcessList().processes = {{L"a.exe", 1200}, {L"b.exe", 344}};
+    fakes::Pipe().output = Listing({{"4033", "1200"}, {"4044", "344"}});
+    KillEndsProcesses({1200});
+    if (!c.failing.empty()) {
+      const auto kill = fakes::Command().onRun;
+      const std::string failing = c.failing;
+      fakes::Command().onRun = [kill, failing](const std::string& command) {
+        if (command == failing) throw std::bad_alloc();
+        kill(command);
+      };
+    }
+
+    EXPECT_TRUE(RunUntilSleep(c.interruptAt));
+
+    EXPECT_EQ(Commands(), c.commands);
+    ASSERT_EQ(fakes::EventLog().Ids(),
+              std::vector<std::uint32_t>{events::kRecovery});
+    EXPECT_EQ(fakes::EventLog().events[0].type, platform::EventType::kWarning);
+    EXPECT_EQ(fakes::EventLog().events[0].inserts, c.inserts);
+  }
+}
+
+// The same port in several rows of one PID (listening on two addresses, and
+// connected) is named once; a listing whose only rows are UDP has no TCP
+// section to index, so nothing is killed.
+TEST_F(SupervisionTest, TheRecordNamesEachPortOnceAndUdpOnlyListingsKillNone) {
+  fakes::ProcessList().processes = {{L"a.exe", 1200}};
+  fakes::Pipe().output =
+      Listing({{"4033", "1200"}, {"4033", "1200"}, {"4044", "1200"}}) +
+      "  TCP    127.0.0.1:4033         127.0.0.1:600          ESTABLISHED     "
+      "1200\n";
+  KillEndsProcesses();
+
+  EXPECT_TRUE(RunUntilSleep(2));
+
+  EXPECT_EQ(Commands(), (Strings{Kill("1200"), kStart}));
+  ASSERT_EQ(fakes::EventLog().events.size(), 1u);
+  EXPECT_EQ(fakes::EventLog().events[0].inserts[0],
+            "PID 1200 (a.exe, ports 4033, 4044)");
+
+  SetUp();
+  fakes::ProcessList().processes = {{L"a.exe", 1200}};
+  fakes::Pipe().output =
+      "\nActive Connections\n\n  Proto  Local Address          Foreign "
+      "Address        State           PID\n"
+      "  UDP    0.0.0.0:4033           *:*                                    "
+      "1200\n";
+
+  EXPECT_TRUE(RunUntilSleep(1));
+
+  EXPECT_EQ(Commands(), Strings{kStart});
+  ASSERT_EQ(fakes::EventLog().events.size(), 1u);
+  EXPECT_EQ(fakes::EventLog().events[0].inserts[0], "none");
+}
+
+// The sum of "<image name>: <count>" parts of a summary's list.
+int CountOf(const std::string& list, const std::string& name) {
+  const std::string key = name + ": ";
+  const std::size_t at = list.find(key);
+  return at == std::string::npos ? 0 : std::stoi(list.substr(at + key.size()));
+}
+
+// A day of an agent that comes back for one cycle and dies again, every 21
+// to 31 seconds, its leftover holding a port each time. In any hour at most
+// 10 recovery and 10 running-again events, at most one summary; and the
+// recovery events with the summaries account for every kill, every
+// recovery, every failed start and every return.
+TEST_F(SupervisionTest, ADayOfCrashLoopsStaysBoundedAndRecordsEveryKill) {
+  constexpr long long kHour = 3600 * 1000;
+  constexpr long long kDay = 24 * kHour;
+  const fakes::FakeProcess kLeftover{L"leftover.exe", 1200};
+  fakes::ProcessList().processes = {kLeftover};
+  fakes::Pipe().output = Listing({{"4033", "1200"}});
+  int kills = 0, starts = 0, failedStarts = 0, returns = 0;
+  int agentSleeps = 0;  // closing sleeps since the agent was started
+  fakes::Command().onRun = [&](const std::string& command) {
+    auto& processes = fakes::ProcessList().processes;
+    if (command == Kill("1200")) {
+      // Every third leftover outlives its kill for a while.
+      if (++kills % 3 != 0) processes.clear();
+      return;
+    }
+    // The exit code was taken before this ran; every fourth start fails.
+    failedStarts += fakes::Command().exitCode != 0;
+    ++starts;
+    fakes::Command().exitCode = (starts + 1) % 4 == 0 ? 9009 : 0;
+    processes = {kAgent, kLeftover};
+    agentSleeps = 0;
+  };
+  std::vector<long long> times;  // when each event was written
+  fakes::Thread().onSleep = [&](std::chrono::milliseconds duration) {
+    const long long before = fakes::Thread().nowMs - duration.count();
+    while (times.size() < fakes::EventLog().events.size()) {
+      times.push_back(before);
+    }
+    auto& processes = fakes::ProcessList().processes;
+    const bool agentUp =
+        std::find_if(processes.begin(), processes.end(), [](const auto& p) {
+          return p.pid == kAgent.pid;
+        }) != processes.end();
+    if (agentUp && duration.count() == 10000 && ++agentSleeps == 2) {
+      ++returns;  // the cycle before this sleep saw it
+      processes = {kLeftover};
+    }
+    if (fakes::Thread().nowMs >= kDay) throw boost::thread_interrupted();
+  };
+
+  EXPECT_TRUE(RunUntilSleep(0));
+
+  const auto& events = fakes::EventLog().events;
+  while (times.size() < events.size()) times.push_back(kDay);
+  ASSERT_FALSE(events.empty());
+  // The stop writes the sum that waited for its hour.
+  EXPECT_EQ(events.back().id, events::kLeftOutSummary);
+  std::map<std::uint32_t, int> perId;
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    ++perId[events[i].id];
+    std::map<std::uint32_t, int> inHour;
+    for (std::size_t j = 0; j <= i; ++j) {
+      if (times[i] - times[j] < kHour) ++inHour[events[j].id];
+    }
+    ASSERT_LE(inHour[events::kRecovery], 10) << "at " << times[i];
+    ASSERT_LE(inHour[events::kAgentRunningAgain], 10) << "at " << times[i];
+    ASSERT_LE(inHour[events::kRepeatedRecoveries], 1) << "at " << times[i];
+    if (i + 1 < events.size()) {
+      ASSERT_LE(inHour[events::kLeftOutSummary], 1) << "at " << times[i];
+    }
+  }
+  // About 3,400 loops; one event a loop would be thousands.
+  EXPECT_GT(starts, 3000);
+  EXPECT_LE(perId[events::kRecovery], 24 * 10 + 10);
+  EXPECT_LE(events.size(), 24u * 23 + 2);
+
+  int recordedKills = 0, recoveries = 0, recordedFailures = 0,
+      recordedReturns = 0, summedRecoveries = 0;
+  for (const fakes::FakeEvent& event : events) {
+    if (event.id == events::kRecovery) {
+      ++recoveries;
+      recordedKills += event.inserts[0] == "PID 1200 (leftover.exe, port 4033)";
+      recordedFailures += event.inserts[4] == "9009";
+    } else if (event.id == events::kAgentRunningAgain) {
+      ++recordedReturns;
+    } else if (event.id == events::kLeftOutSummary) {
+      summedRecoveries += std::stoi(event.inserts[0]);
+      recoveries += std::stoi(event.inserts[1]);
+      recordedKills += CountOf(event.inserts[2], "leftover.exe");
+      recordedFailures += CountOf(event.inserts[3], "exit code 9009");
+      EXPECT_EQ(event.inserts[4], "0");
+      recordedReturns += std::stoi(event.inserts[5]);
+    }
+  }
+  EXPECT_EQ(recordedKills, kills);
+  EXPECT_EQ(recoveries, starts);
+  EXPECT_EQ(summedRecoveries, starts);
+  EXPECT_EQ(recordedFailures, failedStarts);
+  EXPECT_EQ(recordedReturns, returns);
+}
+
+// Each state of server.conf that leaves its ports unused is one warning 3000
+// with its own text, and the built-in ports alone are watched.
+TEST_F(SupervisionTest, EachUnusableServerConfStateHasItsOwnText) {
+  const struct {
+    const char* what;
+    std::string content;
+    void (*arrange)();
+    std::string detail;
+  } cases[] = {
+      {"a root that is not an object", R"(["ssl_port","4443"])", [] {},
+       "its root is not a JSON object"},
+      {"exists but cannot be opened", R"({"ssl_port": 4443})",
+       [] { fakes::File().failOpen = true; },
+       "it cannot be opened for reading"},
+      {"whether it exists cannot be told", R"({"ssl_port": 4443})",
+       [] { fakes::File().existenceError = 53; },
+       "the system could not tell whether it exists (system error 53)"},
+      {"an exponent beyond 308", R"({"ssl_port": 4443, "x": 1e309})", [] {},
+       "it is not valid JSON: The exponent of a number exceeds 308 in "
+       "magnitude. (at byte offset 24)"},
+      {"a negative exponent beyond 308 after a fraction",
+       R"({"x": -0.5e-0000310})", [] {},
+       "it is not valid JSON: The exponent of a number exceeds 308 in "
+       "magnitude. (at byte offset 6)"},
+  };
+  const std::string directory = ::testing::TempDir();
+  const std::string path = directory + "server.conf";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputs(c.content.c_str(), file);
+    std::fclose(file);
+    AgentLocation.configDirectory = directory.substr(0, directory.size() - 1);
+    c.arrange();
+
+    const PortSet ports = BuildWatchedPorts();
+    std::remove(path.c_str());
+
+    EXPECT_EQ(ports, MakeDefaultPorts());
+    ASSERT_EQ(fakes::EventLog().Ids(),
+              std::vector<std::uint32_t>{events::kServerConfUnusable});
+    EXPECT_EQ(fakes::EventLog().events[0].type, platform::EventType::kWarning);
+    EXPECT_EQ(fakes::EventLog().events[0].inserts,
+              (Strings{AgentLocation.configDirectory +
+                           platform::kPathSeparator + "server.conf",
+                       c.detail}));
+  }
 }

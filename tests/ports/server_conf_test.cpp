@@ -13,6 +13,7 @@
 #ifndef _WIN32
 #include <sys/resource.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -206,6 +207,7 @@ const ConfCase kConfCases[] = {
     {"string root", R"("8080")", {}},
     {"literal root", "true", {}},
     {"array root", R"([{"ssl_port": 443}])", {}},
+    {"array root of key and value", R"(["ssl_port","4443"])", {}},
     {"empty file", "", {}},
     {"white space only", " \t\r\n", {}},
     {"white space around the root",
@@ -372,9 +374,15 @@ TEST_F(ServerConfTest, FileThatCannotBeOpenedAddsNothing) {
 TEST_F(ServerConfTest, FailingExistenceQueryAddsNothing) {
   TempDir dir;
   PortSet ports = MakeDefaultPorts();
-  EXPECT_NO_THROW(
-      AddServerConfPorts(ports, (dir.path() / std::string(300, 'x')).string()));
+  ServerConfReading reading;
+  EXPECT_NO_THROW(AddServerConfPorts(
+      ports, (dir.path() / std::string(300, 'x')).string(), &reading));
   EXPECT_EQ(ports, MakeDefaultPorts());
+#ifndef _WIN32
+  // Not taken for absent, which would drop its ports without a warning.
+  EXPECT_EQ(reading.outcome, ServerConfOutcome::kExistenceUnknown);
+  EXPECT_EQ(reading.systemError, static_cast<std::uint32_t>(ENAMETOOLONG));
+#endif
 }
 
 #ifndef _WIN32
