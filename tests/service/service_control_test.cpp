@@ -590,6 +590,8 @@ struct SourceCase {
   bool installed;
 };
 
+void PrintTo(const SourceCase& c, std::ostream* out) { *out << c.what; }
+
 class EventSourceTest : public ServiceControlTest,
                         public ::testing::WithParamInterface<SourceCase> {};
 
@@ -622,6 +624,8 @@ struct ProcessCase {
   std::uint32_t stateAfterStop;
   std::deque<std::uint32_t> upcomingStates;
 };
+
+void PrintTo(const ProcessCase& c, std::ostream* out) { *out << c.what; }
 
 class ProcessWaitTest : public ServiceControlTest,
                         public ::testing::WithParamInterface<ProcessCase> {};
