@@ -94,11 +94,15 @@ CServiceUtility::~CServiceUtility() = default;
 
 void SetSettingText(wchar_t* field, std::size_t capacity,
                     std::wstring_view text) {
+  if (capacity == 0) return;  // not even room for the terminator
   std::size_t length = text.size();
   if (length > capacity - 1) {
     length = capacity - 1;
-    const wchar_t last = text[length - 1];
-    if (last >= 0xD800 && last <= 0xDBFF) --length;
+    // A field with room for the terminator only keeps nothing to look at.
+    if (length > 0) {
+      const wchar_t last = text[length - 1];
+      if (last >= 0xD800 && last <= 0xDBFF) --length;
+    }
   }
   std::copy_n(text.data(), length, field);
   field[length] = L'\0';

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "fakes/fake_console.h"
+#include "fakes/fake_event_log.h"
 #include "fakes/fake_service_control.h"
 #include "fakes/fake_service_runtime.h"
 #include "fakes/fake_system.h"
@@ -492,4 +494,25 @@ TEST_F(AppTest, AConsoleGetsTheSameTextsWithTheirEncodings) {
     EXPECT_EQ(text, c.text);
   }
 }
+// A renamed executable still registers the fixed service, and the event
+// source under the service's name, the one its events are written under; the
+// display name is for people only.
+TEST_F(AppTest, InstallRegistersTheFixedNamesWithTheirEventSource) {
+  fakes::EventLog().Reset();
+  system().moduleFileName = L"C:\\QUENTAR\\watchdog 2.exe";
+  const Outcome outcome = Run({L"-install"});
+  EXPECT_EQ(outcome.output, "Install: [didurozir] Success\n");
+  ASSERT_TRUE(scm().Has(L"didurozir"));
+  const fakes::FakeService& service = scm().services.at(L"didurozir");
+  EXPECT_EQ(service.displayName, L"QUENTAR Agent Monitor");
+  EXPECT_EQ(service.description, L"QUENTAR Agent Monitor");
+  EXPECT_EQ(service.binaryPathName, L"\"C:\\QUENTAR\\watchdog 2.exe\"");
+  const std::map<std::wstring, std::wstring> sources = {
+      {L"didurozir", L"C:\\QUENTAR\\didurozir-messages.dll"}};
+  EXPECT_EQ(fakes::EventLog().sources, sources);
+
+  EXPECT_EQ(Run({L"-uninstall"}).output, "Uninstall: [didurozir] Success\n");
+  EXPECT_TRUE(fakes::EventLog().sources.empty());
+}
+
 }  // namespace

@@ -279,9 +279,12 @@ bool DeleteNamedService(ScHandle service) {
   return true;
 }
 
+// Like the manager's status record: a stopped service runs in no process,
+// although the process may still be ending.
 std::uint32_t ServiceProcessId(ScHandle service) {
   const FakeService* found = FindService(service);
-  return found == nullptr ? 0 : found->processId;
+  if (found == nullptr || found->state == kStopped) return 0;
+  return found->processId;
 }
 
 bool WaitForProcessEnd(std::uint32_t pid, std::uint32_t) {

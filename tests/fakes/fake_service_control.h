@@ -61,7 +61,9 @@ struct FakeService {
 
   int startRequests = 0;
   std::vector<std::uint32_t> controls;  // every control sent, in order
-  std::uint32_t processId = 0;          // the process it runs in; 0: none
+  // The process it runs in; 0: none. Reported as 0 once the service is
+  // stopped, as the manager does.
+  std::uint32_t processId = 0;
 };
 
 // One handle handed out; its value is its index + 1.

@@ -9,6 +9,7 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/process_list.h"
 #include "platform/service_runtime.h"
 #include "platform/system.h"
 #include "service/service.h"
@@ -73,6 +74,28 @@ class RealServiceTest : public ::testing::Test {
       return L"";
     }
     return config->lpBinaryPathName;
+  }
+
+  // The image name of process `pid`, or empty when none runs.
+  static std::wstring ImageOf(std::uint32_t pid) {
+    const platform::ScopedProcessSnapshot snapshot(
+        platform::OpenProcessSnapshot());
+    platform::ProcessEntry entry;
+    for (bool more = platform::FirstProcess(snapshot.Get(), &entry); more;
+         more = platform::NextProcess(snapshot.Get(), &entry)) {
+      if (entry.pid == pid) return entry.imageName;
+    }
+    return L"";
+  }
+
+  static SERVICE_STATUS_PROCESS QueryStatus(platform::ScHandle service) {
+    SERVICE_STATUS_PROCESS status{};
+    DWORD needed = 0;
+    EXPECT_TRUE(QueryServiceStatusEx(
+        reinterpret_cast<SC_HANDLE>(service), SC_STATUS_PROCESS_INFO,
+        reinterpret_cast<BYTE*>(&status), sizeof status, &needed))
+        << GetLastError();
+    return status;
   }
 
   std::wstring fixturePath_;
@@ -203,6 +226,91 @@ TEST_F(RealServiceTest, InstallSetsDescriptionAndRestartActions) {
   }
 }
 
+// The process the manager names for the running service is the fixture's
+// own; a stopped service runs in none. A buffer size the manager refuses
+// would give 0 for the running one too.
+TEST_F(RealServiceTest, TellsTheProcessOfTheRunningServiceOnly) {
+  ASSERT_EQ(InstallService(), 0u);
+  ASSERT_EQ(StartServiceAndWait(), 0u);
+  std::uint32_t pid = 0;
+  {
+    platform::ScopedScHandle manager(
+        platform::OpenServiceManager(SC_MANAGER_ALL_ACCESS));
+    platform::ScopedScHandle service(platform::OpenNamedService(
+        manager.Get(), ServiceSettings.serviceName, SERVICE_ALL_ACCESS));
+    ASSERT_TRUE(service.IsValid());
+    pid = platform::ServiceProcessId(service.Get());
+  }
+  ASSERT_NE(pid, 0u);
+  EXPECT_EQ(ImageOf(pid), L"fixture_service.exe");
+
+  ASSERT_EQ(StopServiceAndWait(), 0u);
+  EXPECT_TRUE(platform::WaitForProcessEnd(pid, 10000));
+  platform::ScopedScHandle manager(
+      platform::OpenServiceManager(SC_MANAGER_ALL_ACCESS));
+  platform::ScopedScHandle service(platform::OpenNamedService(
+      manager.Get(), ServiceSettings.serviceName, SERVICE_ALL_ACCESS));
+  EXPECT_EQ(platform::ServiceProcessId(service.Get()), 0u);
+}
+
+// Every field of a status report reaches the manager as given: the fixture
+// reports a checkpoint, a wait hint and exit codes on control 200 and when it
+// stops.
+TEST_F(RealServiceTest, AStatusReportReachesTheManagerFieldByField) {
+  ASSERT_EQ(InstallService(), 0u);
+  ASSERT_EQ(StartServiceAndWait(), 0u);
+  platform::ScopedScHandle manager(
+      platform::OpenServiceManager(SC_MANAGER_ALL_ACCESS));
+  platform::ScopedScHandle service(platform::OpenNamedService(
+      manager.Get(), ServiceSettings.serviceName, SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(service.IsValid());
+  platform::ServiceStatus status{};
+  ASSERT_TRUE(platform::ControlNamedService(service.Get(), 200, &status))
+      << platform::LastServiceError();
+
+  SERVICE_STATUS_PROCESS reported{};
+  for (int poll = 0; poll < 50 && reported.dwCheckPoint != 5; ++poll) {
+    reported = QueryStatus(service.Get());
+    if (reported.dwCheckPoint != 5) Sleep(100);
+  }
+  EXPECT_EQ(reported.dwServiceType, 16u);
+  EXPECT_EQ(reported.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(reported.dwControlsAccepted,
+            static_cast<DWORD>(SERVICE_ACCEPT_STOP));
+  EXPECT_EQ(reported.dwWin32ExitCode, 1066u);
+  EXPECT_EQ(reported.dwServiceSpecificExitCode, 7u);
+  EXPECT_EQ(reported.dwCheckPoint, 5u);
+  EXPECT_EQ(reported.dwWaitHint, 9000u);
+
+  ASSERT_EQ(StopServiceAndWait(), 0u);
+  reported = QueryStatus(service.Get());
+  EXPECT_EQ(reported.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(reported.dwWin32ExitCode, 1066u);
+  EXPECT_EQ(reported.dwServiceSpecificExitCode, 42u);
+  EXPECT_EQ(reported.dwCheckPoint, 0u);
+  EXPECT_EQ(reported.dwWaitHint, 0u);
+}
+
+// Closing a handle after a failed call leaves that call's error to be read,
+// also when the close itself fails.
+TEST_F(RealServiceTest, ClosingKeepsTheErrorOfTheFailedCall) {
+  platform::ScopedScHandle manager(
+      platform::OpenServiceManager(SC_MANAGER_ALL_ACCESS));
+  ASSERT_TRUE(manager.IsValid());
+  {
+    platform::ScopedScHandle missing(platform::OpenNamedService(
+        manager.Get(), ServiceSettings.serviceName, SERVICE_ALL_ACCESS));
+    ASSERT_FALSE(missing.IsValid());
+    ASSERT_EQ(platform::LastServiceError(), kDoesNotExist);
+    // A handle the manager never gave out: its close fails with a code of
+    // its own.
+    platform::CloseServiceManagerHandle(nullptr);
+    EXPECT_EQ(platform::LastServiceError(), kDoesNotExist);
+    manager.Reset();
+    EXPECT_EQ(platform::LastServiceError(), kDoesNotExist);
+  }
+}
+
 // The system's texts where it has them, our own where it has none.
 TEST(SystemErrorTextTest, GivesTheSystemsTextOrOneOfItsOwn) {
   for (const std::uint32_t code : {6u, 258u, 1060u, 1062u, 1073u}) {
@@ -218,6 +326,20 @@ TEST(SystemErrorTextTest, GivesTheSystemsTextOrOneOfItsOwn) {
       EXPECT_NE(text.find(std::to_string(code)), std::string::npos) << text;
     }
   }
+}
+
+// A system text with an insert (193: "... %1 ...") comes as the system holds
+// it, the insert left as it is, not formatted from arguments nobody gave.
+TEST(SystemErrorTextTest, KeepsTheInsertsOfTheSystemsText) {
+  const platform::ScopedSystemMessage system(
+      platform::FormatSystemMessage(193));
+  ASSERT_TRUE(system.IsValid());
+  const std::wstring wide(system.Get());
+  EXPECT_NE(wide.find(L"%1"), std::wstring::npos);
+  const std::string text = SystemErrorText(193);
+  EXPECT_EQ(text, std::string(wide.begin(), wide.end()));
+  EXPECT_NE(text.find("%1"), std::string::npos) << text;
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
 }
 
 TEST(SystemTest, TheModulePathIsThisProgram) {

@@ -1,3 +1,6 @@
+#include <deque>
+#include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -482,4 +485,169 @@ TEST_F(ServiceControlTest, PackageUndoInstallKeepsAnotherExecutables) {
   EXPECT_EQ(PackageUndoInstall(), 0u);
   EXPECT_FALSE(scm().Has(kName));
 }
+}  // namespace
+
+namespace {
+
+constexpr std::uint32_t kCreateServiceRight = 2;
+constexpr std::uint32_t kManagerAllAccess = 0xF003F;
+constexpr std::uint32_t kServiceAllAccess = 0xF01FF;
+
+// The rights each operation asks of the manager, handle by handle, and of the
+// service: only the installation's own manager handle is narrowed to creating
+// a service; every other one is opened with all access, as every service.
+struct AccessCase {
+  const char* what;
+  Operation operation;
+  bool installed;
+  std::uint32_t state;
+  std::vector<std::uint32_t> managerAccess;
+};
+
+void PrintTo(const AccessCase& c, std::ostream* out) { *out << c.what; }
+
+class AccessTest : public ServiceControlTest,
+                   public ::testing::WithParamInterface<AccessCase> {};
+
+TEST_P(AccessTest, AsksTheManagerAndTheServiceForTheirRights) {
+  const AccessCase& c = GetParam();
+  if (c.installed) Installed(c.state).binaryPathName = kOwnPath;
+  EXPECT_EQ(c.operation(), 0u);
+
+  std::vector<std::uint32_t> managers;
+  int services = 0;
+  for (const fakes::FakeScHandle& handle : scm().handles) {
+    if (handle.isManager) {
+      managers.push_back(handle.access);
+    } else {
+      ++services;
+      EXPECT_EQ(handle.access, kServiceAllAccess) << c.what;
+    }
+  }
+  EXPECT_EQ(managers, c.managerAccess);
+  EXPECT_GT(services, 0);
+}
+
+const std::uint32_t kAll = kManagerAllAccess;
+
+INSTANTIATE_TEST_SUITE_P(
+    Operations, AccessTest,
+    ::testing::Values(
+        AccessCase{"install", InstallService, false, 1, {kCreateServiceRight}},
+        AccessCase{"start: check, request, poll",
+                   StartServiceAndWait,
+                   true,
+                   1,
+                   {kAll, kAll, kAll}},
+        AccessCase{"stop: check, request, poll",
+                   StopServiceAndWait,
+                   true,
+                   4,
+                   {kAll, kAll, kAll}},
+        AccessCase{"query",
+                   [] { return QueryServiceState() == 4 ? 0u : 1u; },
+                   true,
+                   4,
+                   {kAll}},
+        AccessCase{"uninstall of a stopped service",
+                   UninstallService,
+                   true,
+                   1,
+                   {kAll, kAll}},
+        AccessCase{"uninstall with a stop",
+                   UninstallService,
+                   true,
+                   4,
+                   {kAll, kAll, kAll, kAll, kAll}},
+        AccessCase{"package install, new",
+                   PackageInstallService,
+                   false,
+                   1,
+                   {kCreateServiceRight}},
+        AccessCase{"package install over its own registration",
+                   PackageInstallService,
+                   true,
+                   4,
+                   {kCreateServiceRight, kAll}},
+        AccessCase{"package uninstall",
+                   PackageUninstallService,
+                   true,
+                   4,
+                   {kAll, kAll, kAll, kAll, kAll}},
+        AccessCase{"package stop",
+                   PackageStopService,
+                   true,
+                   4,
+                   {kAll, kAll, kAll, kAll}},
+        AccessCase{
+            "package undo", PackageUndoInstall, true, 1, {kAll, kAll, kAll}}));
+
+// The event source carries the service's name, which the events are written
+// under, and never its display name.
+struct SourceCase {
+  const char* what;
+  Operation operation;
+  bool installed;
+};
+
+void PrintTo(const SourceCase& c, std::ostream* out) { *out << c.what; }
+
+class EventSourceTest : public ServiceControlTest,
+                        public ::testing::WithParamInterface<SourceCase> {};
+
+TEST_P(EventSourceTest, IsRegisteredUnderTheServiceName) {
+  const SourceCase& c = GetParam();
+  SetSettingText(ServiceSettings.displayName, L"QUENTAR Agent Monitor");
+  if (c.installed) Installed(1).binaryPathName = kOwnPath;
+  ASSERT_EQ(c.operation(), 0u) << c.what;
+  const std::map<std::wstring, std::wstring> expected = {
+      {L"didurozir", L"C:\\QUENTAR\\didurozir-messages.dll"}};
+  EXPECT_EQ(fakes::EventLog().sources, expected) << c.what;
+
+  EXPECT_EQ(UninstallService(), 0u);
+  EXPECT_TRUE(fakes::EventLog().sources.empty()) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Registrations, EventSourceTest,
+    ::testing::Values(SourceCase{"install", InstallService, false},
+                      SourceCase{"package install", PackageInstallService,
+                                 false},
+                      SourceCase{"package install over its own registration",
+                                 PackageInstallService, true}));
+
+// The manager tells a service's process only while the service runs: the
+// uninstallation reads it before the stop, and so waits for that process.
+struct ProcessCase {
+  const char* what;
+  Operation operation;
+  std::uint32_t stateAfterStop;
+  std::deque<std::uint32_t> upcomingStates;
+};
+
+void PrintTo(const ProcessCase& c, std::ostream* out) { *out << c.what; }
+
+class ProcessWaitTest : public ServiceControlTest,
+                        public ::testing::WithParamInterface<ProcessCase> {};
+
+TEST_P(ProcessWaitTest, WaitsForTheProcessReadBeforeTheStop) {
+  const ProcessCase& c = GetParam();
+  fakes::FakeService& service = Installed(4);
+  service.processId = 3120;
+  service.stateAfterStop = c.stateAfterStop;
+  service.upcomingStates = c.upcomingStates;
+  EXPECT_EQ(c.operation(), 0u) << c.what;
+  EXPECT_EQ(scm().processWaits,
+            (std::vector<std::pair<std::uint32_t, bool>>{{3120, true}}))
+      << c.what;
+  EXPECT_FALSE(scm().Has(kName)) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Uninstalls, ProcessWaitTest,
+    ::testing::Values(
+        ProcessCase{"stopped at once", UninstallService, 1, {}},
+        ProcessCase{"stopping first", UninstallService, 3, {4, 4, 3, 3, 1}},
+        ProcessCase{"package uninstall", PackageUninstallService, 1, {}}));
+
 }  // namespace

@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <cctype>
 #include <cwchar>
+#include <iterator>
 #include <ostream>
 #include <string>
 
@@ -47,6 +49,18 @@ const std::wstring kLongestWithSpace = LongPath(kPathCapacity - 1, true);
 const std::wstring kLongestBare = LongPath(kPathCapacity - 1, false);
 const std::wstring kTooLong = LongPath(kPathCapacity + 5, true);
 
+std::wstring DirectoryOf(const std::wstring& path) {
+  return path.substr(0, path.rfind(L'\\'));
+}
+// The quotes count: "longest, with a space" fills all but the terminator of
+// the binary path's field.
+const std::wstring kFieldLongQuoted = LongPath(kBinaryPathCapacity - 2, true);
+const std::wstring kOneShortBare = LongPath(kBinaryPathCapacity - 1, false);
+const std::wstring kFieldLongBare = LongPath(kBinaryPathCapacity, false);
+// "\\didurozir.exe" follows the folder.
+const std::wstring kFolderOneShort = LongPath(kPathCapacity - 1 + 14, false);
+const std::wstring kFolderFieldLong = LongPath(kPathCapacity + 14, false);
+
 INSTANTIATE_TEST_SUITE_P(
     ModulePaths, SettingsTest,
     ::testing::Values(
@@ -83,7 +97,19 @@ INSTANTIATE_TEST_SUITE_P(
                  L"didurozir"},
         // No real path is this long; what matters is that none is cut.
         PathCase{"longer than any path", kTooLong, L"",
-                 kTooLong.substr(0, kTooLong.rfind(L'\\')), L"didurozir"}),
+                 kTooLong.substr(0, kTooLong.rfind(L'\\')), L"didurozir"},
+        // A text as long as its field leaves no room for the terminator: it
+        // is left out; one unit shorter, it is kept whole.
+        PathCase{"quoted, as long as its field", kFieldLongQuoted, L"",
+                 DirectoryOf(kFieldLongQuoted), L"didurozir"},
+        PathCase{"bare, one short of its field", kOneShortBare, kOneShortBare,
+                 DirectoryOf(kOneShortBare), L"didurozir"},
+        PathCase{"bare, as long as its field", kFieldLongBare, L"",
+                 DirectoryOf(kFieldLongBare), L"didurozir"},
+        PathCase{"folder one short of its field", kFolderOneShort, L"",
+                 DirectoryOf(kFolderOneShort), L"didurozir"},
+        PathCase{"folder as long as its field", kFolderFieldLong, L"", L"",
+                 L"didurozir"}),
     [](const ::testing::TestParamInfo<PathCase>& info) {
       std::string name;
       for (const char* p = info.param.what; *p != '\0'; ++p) {
@@ -149,6 +175,55 @@ TEST_F(SettingsInitTest, AnOverlongFileNameIsCutForTheDefaultNames) {
   EXPECT_EQ(std::wstring(ServiceSettings.serviceName),
             std::wstring(kNameCapacity - 1, L'n'));
   EXPECT_EQ(std::wcslen(ServiceSettings.binaryPathName), 407u);
+}
+
+// A text cut to fit its field ends before a pair's high half rather than
+// between the halves; the field is always terminated and nothing is written
+// past it.
+struct CutCase {
+  const char* what;
+  std::size_t capacity;
+  std::wstring text;
+  std::wstring stored;
+};
+
+void PrintTo(const CutCase& c, std::ostream* out) { *out << c.what; }
+
+class SettingTextTest : public ::testing::TestWithParam<CutCase> {};
+
+const std::wstring kPair = L"\xD83D\xDE00";  // U+1F600 in UTF-16
+
+TEST_P(SettingTextTest, CutsOnlyBetweenCharacters) {
+  const CutCase& c = GetParam();
+  wchar_t field[8];
+  std::fill(std::begin(field), std::end(field), L'#');
+  SetSettingText(field, c.capacity, c.text);
+  EXPECT_EQ(std::wstring(field), c.stored);
+  for (std::size_t i = c.capacity; i < 8; ++i) {
+    EXPECT_EQ(field[i], L'#') << "written past the field at " << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, SettingTextTest,
+    ::testing::Values(
+        CutCase{"fits", 5, L"abcd", L"abcd"},
+        CutCase{"one too long", 5, L"abcde", L"abcd"},
+        CutCase{"a pair that fits exactly", 5, L"ab" + kPair, L"ab" + kPair},
+        CutCase{"cut inside a pair", 5, L"abc" + kPair, L"abc"},
+        CutCase{"cut after a pair", 5, L"ab" + kPair + L"c", L"ab" + kPair},
+        CutCase{"cut inside the second pair", 5, L"a" + kPair + kPair,
+                L"a" + kPair},
+        CutCase{"room for the terminator only", 1, L"x", L""},
+        CutCase{"room for half a pair only", 2, kPair, L""}));
+
+// The same through a settings field of its real size.
+TEST(SettingTextFieldTest, AServiceNameCutAtAPairKeepsNoHalf) {
+  wchar_t name[kNameCapacity];
+  SetSettingText(name, std::wstring(kNameCapacity - 2, L'n') + kPair);
+  EXPECT_EQ(std::wstring(name), std::wstring(kNameCapacity - 2, L'n'));
+  SetSettingText(name, std::wstring(kNameCapacity - 3, L'n') + kPair);
+  EXPECT_EQ(std::wstring(name), std::wstring(kNameCapacity - 3, L'n') + kPair);
 }
 
 }  // namespace
