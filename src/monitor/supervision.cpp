@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr wchar_t kAgentImageName[] = L"riduvuruz.exe";
-
 constexpr std::chrono::milliseconds kCyclePause(10000);
 constexpr std::chrono::milliseconds kAfterKillPause(1000);
 constexpr std::chrono::milliseconds kStillAlivePause(10000);
@@ -92,30 +90,7 @@ int RunAndEcho(const std::string& command) {
 
 // The PIDs that hold one of the agent's ports now, and for the record the
 // watched ports each of them holds.
-struct PortHolders {
-  PidSet pids;
-  std::map<std::string, std::vector<std::string>> portsByPid;
-  std::uint64_t listingStart = 0;  // right before netstat was started
-};
-
-PortHolders FindPortHolders() {
-  const PortSet ports = BuildWatchedPorts();
-  CNetstat table;
-  PortHolders holders;
-  holders.listingStart = platform::SystemTimeNow();
-  table.Capture();
-  if (table.TrimToFirstTcp()) table.BuildIndex();
-  holders.pids = table.FindPids(ports);
-  for (const std::string& port : ports) {
-    const auto rows = table.portIndex.find(port);
-    if (rows == table.portIndex.end()) continue;
-    for (const auto& row : rows->second) {
-      std::vector<std::string>& held = holders.portsByPid[row->pid];
-      if (held.empty() || held.back() != port) held.push_back(port);
-    }
-  }
-  return holders;
-}
+PortHolders FindPortHolders() { return ListPortHolders(BuildWatchedPorts()); }
 
 // The image names of `pids` as one walk of the process list shows them; for
 // the record only, so a stop request does not cut it short.
@@ -220,6 +195,25 @@ bool SuperviseOnce(const std::wstring& imageName) {
 
 }  // namespace
 
+PortHolders ListPortHolders(const PortSet& ports) {
+  CNetstat table;
+  PortHolders holders;
+  holders.listingStart = platform::SystemTimeNow();
+  table.Capture();
+  holders.listed = table.TrimToFirstTcp();
+  if (holders.listed) table.BuildIndex();
+  holders.pids = table.FindPids(ports);
+  for (const std::string& port : ports) {
+    const auto rows = table.portIndex.find(port);
+    if (rows == table.portIndex.end()) continue;
+    for (const auto& row : rows->second) {
+      std::vector<std::string>& held = holders.portsByPid[row->pid];
+      if (held.empty() || held.back() != port) held.push_back(port);
+    }
+  }
+  return holders;
+}
+
 PortSet BuildWatchedPorts() {
   PortSet ports = MakeDefaultPorts();
   ServerConfReading reading;
@@ -317,14 +311,19 @@ std::string WhyLeftAlone(KillVerdict* verdict, std::uint32_t ownPid,
 
 KillVerdicts DecideKills(const std::set<std::string>& pids,
                          std::uint64_t listingStart) {
-  const std::uint32_t ownPid = platform::CurrentProcessId();
+  return DecideKills(pids, listingStart, platform::CurrentProcessId());
+}
+
+KillVerdicts DecideKills(const std::set<std::string>& pids,
+                         std::uint64_t listingStart,
+                         std::uint32_t watchdogPid) {
   KillVerdicts verdicts;
   verdicts.reserve(pids.size());
   for (const std::string& text : pids) {
     verdicts.emplace_back();
     KillVerdict& verdict = verdicts.back();
     verdict.pid = text;
-    verdict.reason = WhyLeftAlone(&verdict, ownPid, listingStart);
+    verdict.reason = WhyLeftAlone(&verdict, watchdogPid, listingStart);
     verdict.kill = verdict.reason.empty();
   }
   return verdicts;
