@@ -44,6 +44,15 @@ run_watchdog() {
 heading "A throwaway Windows machine (Wine prefix)"
 e2e_begin demo "$build_dir/src/app/didurozir.exe" "$build_dir/tests/e2e" \
   "$build_dir/demo-prefix"
+# Wine keeps no Event Log: its ReportEventW prints each event's ID on the
+# debug channel fixme:advapi and its inserts on "eventlog", on the standard
+# error of the service's process, inherited from services.exe. So the prefix's
+# server starts again, with services.exe tracing that channel into a file.
+event_trace="$E2E_WORK/services.err"
+wineserver -k 2>/dev/null || true
+timeout 20 wineserver -w 2>/dev/null || true
+(wineserver -p -f >/dev/null 2>&1 &)
+WINEDEBUG=-all,+eventlog,fixme+advapi wine cmd /c exit </dev/null >/dev/null 2>>"$event_trace"
 register_agent "$(free_port)"
 configure_agent '{"listening_ports": "4901,4902", "ssl_port": 4903}'
 say "agent service 'riduvuruz' registered: ImagePath $E2E_AGENT_WIN"
@@ -114,7 +123,16 @@ TCP 0.0.0.0:5555 0.0.0.0:0 LISTENING $bystander
 ROWS
 say "what 'netstat -ano' now shows:"
 win cmd /c netstat -ano | tr -d '\r' | sed '1,/Proto/d; s/^/             /'
-seen_netstat=$(netstat_calls) # that look was ours, not the watchdog's
+
+heading "What would a recovery do now? A dry run: didurozir.exe -check (kills nothing)"
+say "> didurozir.exe -check"
+check_status=0
+wine "$E2E_WATCHDOG_WIN" -check </dev/null 2>/dev/null >"$E2E_WORK/check.out" || check_status=$?
+tr -d '\r' <"$E2E_WORK/check.out" | grep -v '^watched port : 45[0-9][0-9] (built-in)$' |
+  sed 's/^/             /'
+say "exit code $check_status (0: nothing wrong; the bits are in the README); the ports"
+say "4523 to 4526 (built-in) left out above; every holder still runs"
+seen_netstat=$(netstat_calls) # those looks were ours, not the watchdog's
 say "pid $default_port_holder holds 4033 (built-in), pid $conf_port_holder holds 4902 (server.conf),"
 say "pid $bystander holds 5555, which is not one of the agent's ports"
 say "killing the agent (pid $agent) from outside"
@@ -132,6 +150,28 @@ if pid_alive "$bystander"; then
 else
   say "UNEXPECTED: pid $bystander on port 5555 was killed too"
 fi
+
+heading "The recovery's record: event 2000 as the Event Log receives it"
+# The ID arrives in hex on the fixme line of ReportEvent; each insert follows
+# on its own eventlog line, up to the next event.
+show_event() {
+  local id_hex
+  id_hex=$(printf '0x%08x' "$1")
+  awk -v id="$id_hex" '
+    /fixme:advapi:ReportEvent/ {
+      if (index($0, "," id ",")) { if (!shown) { inside = 1; n = 0 } }
+      else if (inside) { inside = 0; shown = 1 }
+      next
+    }
+    inside && /eventlog:ReportEventW L"/ {
+      sub(/^.*eventlog:ReportEventW /, "")
+      printf "             %%%d = %s\n", ++n, $0
+    }' "$event_trace"
+}
+wait_until 10 "event 2000 in the trace" grep -q 'fixme:advapi:ReportEvent.*,0x000007d0,' "$event_trace"
+say "event 2000 (Warning), source didurozir, Application log; its inserts (the"
+say "message that Event Viewer shows around them is in docs/events.md):"
+show_event 2000
 
 heading "Stop and uninstall the watchdog"
 run_watchdog -stop
