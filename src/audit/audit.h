@@ -29,6 +29,9 @@ struct Finding {
   std::string right;    // what the account may do ("write data", "delete",
                         // ...), empty when not about a right
   std::string remedy;   // what to do: an icacls / reg / sc command
+  // More that the text tells: the unquoted ImagePath, why the security could
+  // not be read.
+  std::string detail = std::string();
 };
 
 // Audits everything the watchdog trusts as things stand now, with the agent's
@@ -41,6 +44,9 @@ std::string FindingText(const Finding& finding);
 // Records findings in the Event Log: one Error event when the set is new or
 // changed, one Information event when it has cleared; nothing when unchanged.
 void RecordAudit(const std::vector<Finding>& findings);
+
+// Forgets the findings last recorded: for tests.
+void ResetAuditRecord();
 
 }  // namespace audit
 

@@ -33,6 +33,8 @@ enum : std::uint32_t {
   kOutageGoesOn = 2003,
   kServerConfUnusable = 3000,
   kServerConfUsable = 3001,
+  kAuditFindings = 4000,
+  kAuditCleared = 4001,
 };
 
 struct EventDefinition {

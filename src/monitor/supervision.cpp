@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "audit/audit.h"
 #include "events/events.h"
 #include "monitor/monitor.h"
 #include "netstat/netstat.h"
@@ -145,6 +146,7 @@ void EchoLeftAlone(const KillVerdict& verdict) {
 // Frees the agent's ports and starts the agent again. The verdicts hold the
 // processes to kill open until the recovery ends, however it ends.
 void RecoverAgent() {
+  audit::RecordAudit(audit::AuditTrust());
   events::Recovery record;
   PortHolders holders = FindPortHolders();
   KillVerdicts verdicts = DecideKills(holders.pids, holders.listingStart);
@@ -343,10 +345,18 @@ bool EndedBeforeKill(KillVerdict* verdict) {
 
 void RunMonitor() {
   std::wstring imageName;
+  bool audited = false;
   for (;;) {
     if (StopRequestedHere()) return;
     try {
       if (imageName.empty()) imageName = kAgentImageName;
+      // Once a thread, after the service has reported running: the audit
+      // reads the security of a dozen objects and may ask a domain
+      // controller about an account.
+      if (!audited) {
+        audited = true;
+        audit::RecordAudit(audit::AuditTrust());
+      }
       if (!SuperviseOnce(imageName)) return;
     } catch (const boost::thread_interrupted&) {
       throw;
