@@ -299,6 +299,28 @@ TEST_F(CheckTest, ListsHoldersAndWhatARecoveryWouldDoWithThem) {
   EXPECT_EQ(outcome.exitCode, 0u);
 }
 
+// Anyone may write server.conf: a finding, and bit 4 until it is repaired.
+TEST_F(CheckTest, TrustFindingsAreListedAndSetTheirBit) {
+  fakes::Security().files[ConfPath()] =
+      fakes::ParseSddl("O:SYD:(A;;FA;;;SY)(A;;0x1301ff;;;WD)");
+  Outcome outcome = Run();
+  EXPECT_EQ(outcome.exitCode, check::kTrustFindings);
+  const std::vector<std::string> findings = Lines(outcome, "finding");
+  ASSERT_EQ(findings.size(), 1u);
+  EXPECT_EQ(findings[0].rfind(ConfPath() + ": ", 0), 0u) << findings[0];
+  EXPECT_TRUE(Lines(outcome, "trust audit").empty());
+  EXPECT_EQ(Lines(outcome, "result"),
+            std::vector<std::string>{"4 (the trust audit has findings)"});
+
+  fakes::Security().files[ConfPath()] =
+      fakes::ParseSddl("O:SYD:(A;;FA;;;SY)(A;;0x1200a9;;;WD)");
+  fakes::Pipe().commands.clear();
+  outcome = Run();
+  EXPECT_EQ(outcome.exitCode, 0u);
+  EXPECT_EQ(Lines(outcome, "trust audit"),
+            std::vector<std::string>{"no findings"});
+}
+
 TEST_F(CheckTest, NamesTheWatchdogServiceState) {
   const struct {
     bool installed;
