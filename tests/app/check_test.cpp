@@ -299,6 +299,18 @@ TEST_F(CheckTest, ListsHoldersAndWhatARecoveryWouldDoWithThem) {
   EXPECT_EQ(outcome.exitCode, 0u);
 }
 
+// The state in which the service would recover now: still no kill and no
+// start command, only the verdicts.
+TEST_F(CheckTest, AMissingAgentWithHoldersRunsNoCommand) {
+  fakes::ProcessList().processes = {{L"System", 4}, {L"a.exe", 1200}};
+  fakes::Pipe().output = Listing({{"4901", "1200"}});
+  const Outcome outcome = Run();
+  EXPECT_EQ(outcome.exitCode, check::kAgentNotRunning);
+  EXPECT_EQ(Lines(outcome, "would kill"),
+            std::vector<std::string>{"PID 1200 (a.exe)"});
+  EXPECT_EQ(fakes::ProcessList().processes.size(), 2u);
+}
+
 // Anyone may write server.conf: a finding, and bit 4 until it is repaired.
 TEST_F(CheckTest, TrustFindingsAreListedAndSetTheirBit) {
   fakes::Security().files[ConfPath()] =
