@@ -3,7 +3,8 @@
 # service installed: it lists the holders of the watched ports from one
 # netstat listing and what a recovery would do with each, kills and starts
 # nothing, and its exit code follows the machine's state: 0 when all is well,
-# 2 for an unusable server.conf, 4 for a world-writable one (the trust audit),
+# 2 for an unusable server.conf, 4 for a world-writable one or agent folder
+# (the trust audit),
 # 8 for an agent that does not run, 1 for an agent that is not installed;
 # each back to 0 once repaired.
 #   check.sh WATCHDOG_EXE FIXTURE_DIR PREFIX
@@ -99,6 +100,12 @@ grep '^finding : ' "$E2E_WORK/conf_world_writable.txt" | grep -qF 'server.conf' 
   e2e_fail "conf_world_writable: no finding names server.conf"
 chmod o-w "$kConfFile"
 run_check conf_restored 0
+chmod o+w "$E2E_C/e2e/agent"
+run_check agent_folder_world_writable 4
+grep '^finding : ' "$E2E_WORK/agent_folder_world_writable.txt" | grep -qF 'C:\e2e\agent:' ||
+  e2e_fail "agent_folder_world_writable: no finding names the agent's folder"
+chmod o-w "$E2E_C/e2e/agent"
+run_check agent_folder_restored 0
 
 win taskkill /F /pid "$agent" >/dev/null
 wait_until 5 "agent $agent gone" pid_gone "$agent"
