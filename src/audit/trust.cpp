@@ -436,29 +436,35 @@ class Auditor {
 void AuditAgentExecutable(const std::string& imagePath, Auditor& auditor) {
   const std::vector<Candidate> candidates = ExecutableCandidates(imagePath);
   if (candidates.empty()) return;
-  // Windows runs the first candidate that exists. When none does, the one
-  // that looks like the program is the one to protect.
+  const std::size_t start = imagePath.find_first_not_of(" \t");
+  // The program meant: the first text up to a blank that names an .exe as
+  // written. Windows runs the first candidate that exists, so every one
+  // before it is checked too: one that exists is what runs instead.
   std::size_t pick = candidates.size();
-  for (std::size_t i = 0; i < candidates.size() && pick == candidates.size();
-       ++i) {
-    if (auditor.Check(candidates[i].file, ObjectKind::kFile) !=
-        SecurityReadResult::kNotFound) {
+  for (std::size_t i = 0; i < candidates.size() && candidates.size() > 1; ++i) {
+    if (EndsWithExe(imagePath.substr(start, candidates[i].end - start))) {
       pick = i;
+      break;
     }
   }
   if (pick == candidates.size()) {
+    // No .exe among them: the first that exists, else the whole line.
     pick = candidates.size() - 1;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
-      if (EndsWithExe(candidates[i].file)) {
+      if (auditor.Check(candidates[i].file, ObjectKind::kFile) !=
+          SecurityReadResult::kNotFound) {
         pick = i;
         break;
       }
+    }
+  } else {
+    for (std::size_t i = 0; i <= pick; ++i) {
+      auditor.Check(candidates[i].file, ObjectKind::kFile);
     }
   }
   if (!IsQuoted(imagePath) && pick > 0) {
     // Quoting the program name is the whole remedy; its arguments stay.
     const Candidate& program = candidates[pick];
-    const std::size_t start = imagePath.find_first_not_of(" \t");
     const std::string name = imagePath.substr(start, program.end - start);
     const std::string rest = imagePath.substr(program.end);
     auditor.Add(

@@ -345,6 +345,17 @@ TEST_F(AuditLocationsTest, AnUnquotedPathWithASpaceBeforeTheProgramsEnd) {
                 "Windows tries C:\\Program.exe first (CWE-428). Remedy: " +
                 findings[0].remedy);
 
+  // A program already planted where Windows looks first is what runs: it is
+  // checked as the agent's executable would be.
+  Set("C:\\Program.exe", std::string("O:") + kAlice + "D:(A;;FA;;;SY)");
+  const std::vector<audit::Finding> planted =
+      audit::AuditLocations(imagePath, "", "");
+  ASSERT_EQ(planted.size(), 2u);
+  EXPECT_EQ(planted[0].kind, FindingKind::kUntrustedOwner);
+  EXPECT_EQ(planted[0].object, "C:\\Program.exe");
+  EXPECT_EQ(planted[1].kind, FindingKind::kUnquotedPath);
+  fakes::Security().files.erase("C:\\Program.exe");
+
   // Quoted, or with the space only among the arguments: nothing to say.
   EXPECT_TRUE(
       audit::AuditLocations("\"" + program + "\" -service", "", "").empty());
