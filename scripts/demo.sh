@@ -2,9 +2,10 @@
 # Shows the QUENTAR Agent Monitor at work. On a fresh Debian 12 machine it does
 # all set-up and builds the Windows executable with small stand-ins for the
 # agent and its leftovers; then, in a throwaway Wine prefix, it installs and
-# starts the watchdog service, kills the agent while leftover processes hold
-# the agent's ports, and reports as it happens how the watchdog frees the
-# ports and brings the agent back. It stops and uninstalls the service and
+# starts the watchdog service, shows what a recovery would do with the
+# leftover processes that hold the agent's ports (a -check dry run), kills the
+# agent, reports as it happens how the watchdog frees the ports and brings the
+# agent back, and shows the recovery's event 2000 as the Event Log receives it. It stops and uninstalls the service and
 # removes the prefix by itself; nothing stays running.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -44,6 +45,15 @@ run_watchdog() {
 heading "A throwaway Windows machine (Wine prefix)"
 e2e_begin demo "$build_dir/src/app/didurozir.exe" "$build_dir/tests/e2e" \
   "$build_dir/demo-prefix"
+# Wine keeps no Event Log: its ReportEventW prints each event's ID on the
+# debug channel fixme:advapi and its inserts on "eventlog", on the standard
+# error of the service's process, inherited from services.exe. So the prefix's
+# server starts again, with services.exe tracing that channel into a file.
+event_trace="$E2E_WORK/services.err"
+wineserver -k 2>/dev/null || true
+timeout 20 wineserver -w 2>/dev/null || true
+(wineserver -p -f >/dev/null 2>&1 &)
+WINEDEBUG=-all,+eventlog,fixme+advapi wine cmd /c exit </dev/null >/dev/null 2>>"$event_trace"
 register_agent "$(free_port)"
 configure_agent '{"listening_ports": "4901,4902", "ssl_port": 4903}'
 say "agent service 'riduvuruz' registered: ImagePath $E2E_AGENT_WIN"
@@ -114,7 +124,21 @@ TCP 0.0.0.0:5555 0.0.0.0:0 LISTENING $bystander
 ROWS
 say "what 'netstat -ano' now shows:"
 win cmd /c netstat -ano | tr -d '\r' | sed '1,/Proto/d; s/^/             /'
-seen_netstat=$(netstat_calls) # that look was ours, not the watchdog's
+
+heading "What would a recovery do now? A dry run: didurozir.exe -check (kills nothing)"
+say "> didurozir.exe -check"
+check_status=0
+wine "$E2E_WATCHDOG_WIN" -check </dev/null 2>/dev/null >"$E2E_WORK/check.out" || check_status=$?
+tr -d '\r' <"$E2E_WORK/check.out" | grep -v '^watched port : 45[0-9][0-9] (built-in)$' |
+  sed 's/^/             /'
+say "exit code $check_status (0: nothing wrong; the bits are in the README); the ports"
+say "4523 to 4526 (built-in) are left out above"
+if pid_alive "$default_port_holder" && pid_alive "$conf_port_holder" && pid_alive "$agent"; then
+  say "the dry run killed nothing: pids $default_port_holder, $conf_port_holder and the agent $agent still run"
+else
+  say "UNEXPECTED: a process is gone after the dry run"
+fi
+seen_netstat=$(netstat_calls) # those looks were ours, not the watchdog's
 say "pid $default_port_holder holds 4033 (built-in), pid $conf_port_holder holds 4902 (server.conf),"
 say "pid $bystander holds 5555, which is not one of the agent's ports"
 say "killing the agent (pid $agent) from outside"
@@ -132,6 +156,31 @@ if pid_alive "$bystander"; then
 else
   say "UNEXPECTED: pid $bystander on port 5555 was killed too"
 fi
+
+heading "The recovery's record: event 2000 as the Event Log receives it"
+# The ID arrives in hex on the fixme line of ReportEvent; each insert follows
+# on its own eventlog line, up to the next event. The last such event is
+# shown: the agent's first start was a recovery too, without holders.
+show_last_event() {
+  local id_hex
+  id_hex=$(printf '0x%08x' "$1")
+  awk -v id="$id_hex" '
+    /fixme:advapi:ReportEvent/ {
+      inside = index($0, "," id ",") > 0
+      if (inside) { n = 0; shown = "" }
+      next
+    }
+    inside && /eventlog:ReportEventW L"/ {
+      sub(/^.*eventlog:ReportEventW /, "")
+      shown = shown sprintf("             %%%d = %s\n", ++n, $0)
+    }
+    END { printf "%s", shown }' "$event_trace"
+}
+recorded() { grep -F 'eventlog:ReportEventW L"' "$event_trace" | grep -qF "PID $default_port_holder ("; }
+wait_until 10 "the recovery's event in the trace" recorded
+say "event 2000 (Warning), source didurozir, Application log; its inserts (the"
+say "message that Event Viewer shows around them is in docs/events.md):"
+show_last_event 2000
 
 heading "Stop and uninstall the watchdog"
 run_watchdog -stop

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <string>
 
+#include "check/check.h"
 #include "platform/console.h"
 #include "platform/service_runtime.h"
 #include "platform/system.h"
@@ -103,17 +104,17 @@ void PrintInvalid(const wchar_t* argument) {
                         platform::Encoding::kAnsi);
 }
 
-enum class Parse { kRun, kEnd };
+enum class Parse { kRun, kCheck, kEnd };
 
-// Applies the command line to ServiceSettings.runMode; kEnd, after printing
-// why, when the run must end before any operation.
+// Applies the command line to ServiceSettings.runMode; kCheck for the dry
+// run; kEnd, after printing why, when the run must end before any operation.
 Parse ParseSwitches(int argumentCount, wchar_t** arguments) {
   const CommandLine line =
       ParseCommandLine(argumentCount, arguments, ServiceSettings.runMode);
   ServiceSettings.runMode = line.runMode;
   switch (line.verdict) {
     case CommandLineVerdict::kRun:
-      return Parse::kRun;
+      return line.check ? Parse::kCheck : Parse::kRun;
     case CommandLineVerdict::kHelp:
       PrintHelp();
       return Parse::kEnd;
@@ -166,6 +167,11 @@ CommandLine ParseCommandLine(int argumentCount, const wchar_t* const* arguments,
       line.verdict = CommandLineVerdict::kHelp;
       return line;
     }
+    // Not a run mode: it wins over all of them, whatever their order.
+    if (EqualIgnoringAsciiCase(name, L"check")) {
+      line.check = true;
+      continue;
+    }
     const Switch* selected = nullptr;
     for (const Switch& candidate : kSwitches) {
       if (EqualIgnoringAsciiCase(name, candidate.name)) selected = &candidate;
@@ -191,6 +197,9 @@ std::uint32_t RunEntryPoint(int argumentCount, wchar_t** arguments) {
   const Parse parse = ParseSwitches(argumentCount, arguments);
   std::fflush(stdout);
   if (parse == Parse::kEnd) return kExitRefused;
+  if (parse == Parse::kCheck) {
+    return check::RunCheck(ServiceSettings.serviceName);
+  }
 
   for (const Operation& operation : kOperations) {
     if (operation.runMode == ServiceSettings.runMode) {

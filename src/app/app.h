@@ -22,6 +22,9 @@ struct CommandLine {
   std::uint32_t runMode = 0;
   // The argument that ended the reading (help or invalid); 0 for kRun.
   int endingArgument = 0;
+  // A -check switch was read: the dry run wins over every operation, so
+  // that another switch on the line never turns it into a change.
+  bool check = false;
 };
 
 // Reads the switches of a command line (the program's name first) without
@@ -33,8 +36,8 @@ CommandLine ParseCommandLine(int argumentCount, const wchar_t* const* arguments,
 // Runs the program on its command line (the program's name first) and
 // returns the process exit code: 0 after a management operation, whatever its
 // outcome, and after the service has stopped; the result code after one of
-// the package's operations; kExitRefused otherwise. A
-// console run does not return.
+// the package's operations; the dry run's code after -check (check.h);
+// kExitRefused otherwise. A console run does not return.
 std::uint32_t RunEntryPoint(int argumentCount, wchar_t** arguments);
 
 #endif  // DIDUROZIR_APP_APP_H_

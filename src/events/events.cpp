@@ -29,6 +29,8 @@ const EventDefinition kEventDefinitions[] = {
     {kLeftOutSummary, EventType::kWarning, 6},
     {kServerConfUnusable, EventType::kWarning, 2},
     {kServerConfUsable, EventType::kInformation, 1},
+    {kAuditFindings, EventType::kError, 2},
+    {kAuditCleared, EventType::kInformation, 0},
 };
 const std::size_t kEventDefinitionCount =
     sizeof kEventDefinitions / sizeof kEventDefinitions[0];

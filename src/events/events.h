@@ -34,6 +34,8 @@ enum : std::uint32_t {
   kLeftOutSummary = 2004,
   kServerConfUnusable = 3000,
   kServerConfUsable = 3001,
+  kAuditFindings = 4000,
+  kAuditCleared = 4001,
 };
 
 struct EventDefinition {

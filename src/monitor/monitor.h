@@ -5,6 +5,7 @@
 #include <atomic>
 #include <boost/thread/thread.hpp>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -29,6 +30,26 @@ extern boost::thread monitorThread;
 // AgentLocation and prints the path.
 void LoadAgentLocation();
 
+// The agent's process image name, compared case-sensitively.
+inline constexpr wchar_t kAgentImageName[] = L"riduvuruz.exe";
+
+// Where the agent lives as the registry tells it, and how each read went; for
+// the -check report. The same keys, values and buffer as LoadAgentLocation.
+struct AgentLocationReading {
+  AgentLocationRecord location;
+  std::string serviceKey;  // the agent's service key, for the report
+  std::string productKey;  // the product key, for the report
+  // The system's code for opening each key: 0 opened, 2 missing, 5 denied.
+  std::uint32_t serviceKeyError = 0;
+  std::uint32_t productKeyError = 0;
+  // The value was read whole (an opened key may lack it, or hold one too long).
+  bool imagePathRead = false;
+  bool configPathRead = false;
+};
+// Reads without printing anything or writing any event; AgentLocation is
+// left as it is.
+AgentLocationReading ReadAgentLocation();
+
 // Starts a monitor thread unless one runs that was not told to stop. Throws
 // boost::thread_resource_error when the thread can't be created.
 void StartMonitor();
@@ -43,6 +64,17 @@ void RunMonitor();
 // The agent's ports as a recovery watches them now: the built-in ones and
 // those of server.conf, whose state goes into the record.
 std::set<std::string> BuildWatchedPorts();
+
+// The PIDs that hold one of the watched ports now, from one netstat -ano, and
+// the watched ports each of them holds, in the order of `ports`.
+struct PortHolders {
+  std::set<std::string> pids;
+  std::map<std::string, std::vector<std::string>> portsByPid;
+  std::uint64_t listingStart = 0;  // right before netstat was started
+  bool listed = false;             // the listing had its TCP section
+};
+// What a recovery finds; it runs netstat, nothing else.
+PortHolders ListPortHolders(const std::set<std::string>& ports);
 
 // True when a running process has exactly this image name (case-sensitive).
 // False when the process list can't be read, or once stopRequested is set or
@@ -91,6 +123,10 @@ using KillVerdicts = std::vector<KillVerdict>;
 // decisions from here.
 KillVerdicts DecideKills(const std::set<std::string>& pids,
                          std::uint64_t listingStart);
+// The same with `watchdogPid` as the watchdog's own process: the -check dry
+// run's process is not the service's.
+KillVerdicts DecideKills(const std::set<std::string>& pids,
+                         std::uint64_t listingStart, std::uint32_t watchdogPid);
 // Right before the kill command of a verdict that says kill: true, with the
 // verdict turned into a leave-alone, when its held process has ended since
 // the decision (a PID without a process can be anyone's next).

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "audit/audit.h"
 #include "events/events.h"
 #include "monitor/monitor.h"
 #include "netstat/netstat.h"
@@ -19,8 +20,6 @@
 #include "ports/ports.h"
 
 namespace {
-
-constexpr wchar_t kAgentImageName[] = L"riduvuruz.exe";
 
 constexpr std::chrono::milliseconds kCyclePause(10000);
 constexpr std::chrono::milliseconds kAfterKillPause(1000);
@@ -95,30 +94,7 @@ void RunAndEcho(const std::string& command,
 
 // The PIDs that hold one of the agent's ports now, and for the record the
 // watched ports each of them holds.
-struct PortHolders {
-  PidSet pids;
-  std::map<std::string, std::vector<std::string>> portsByPid;
-  std::uint64_t listingStart = 0;  // right before netstat was started
-};
-
-PortHolders FindPortHolders() {
-  const PortSet ports = BuildWatchedPorts();
-  CNetstat table;
-  PortHolders holders;
-  holders.listingStart = platform::SystemTimeNow();
-  table.Capture();
-  if (table.TrimToFirstTcp()) table.BuildIndex();
-  holders.pids = table.FindPids(ports);
-  for (const std::string& port : ports) {
-    const auto rows = table.portIndex.find(port);
-    if (rows == table.portIndex.end()) continue;
-    for (const auto& row : rows->second) {
-      std::vector<std::string>& held = holders.portsByPid[row->pid];
-      if (held.empty() || held.back() != port) held.push_back(port);
-    }
-  }
-  return holders;
-}
+PortHolders FindPortHolders() { return ListPortHolders(BuildWatchedPorts()); }
 
 // The image names of `pids` as one walk of the process list shows them; for
 // the record only, so a stop request does not cut it short.
@@ -190,6 +166,7 @@ void EchoLeftAlone(const KillVerdict& verdict) {
 // its sleeps, or a failure) is still recorded, with what it killed and what
 // did not run, before the interruption or failure goes on up.
 void RecoverAgent() {
+  audit::RecordAudit(audit::AuditTrust());
   events::Recovery record;
   bool killRan = false;
   std::optional<int> startStatus;  // set once the start command has run
@@ -267,6 +244,25 @@ bool SuperviseOnce(const std::wstring& imageName) {
 }
 
 }  // namespace
+
+PortHolders ListPortHolders(const PortSet& ports) {
+  CNetstat table;
+  PortHolders holders;
+  holders.listingStart = platform::SystemTimeNow();
+  table.Capture();
+  holders.listed = table.TrimToFirstTcp();
+  if (holders.listed) table.BuildIndex();
+  holders.pids = table.FindPids(ports);
+  for (const std::string& port : ports) {
+    const auto rows = table.portIndex.find(port);
+    if (rows == table.portIndex.end()) continue;
+    for (const auto& row : rows->second) {
+      std::vector<std::string>& held = holders.portsByPid[row->pid];
+      if (held.empty() || held.back() != port) held.push_back(port);
+    }
+  }
+  return holders;
+}
 
 PortSet BuildWatchedPorts() {
   PortSet ports = MakeDefaultPorts();
@@ -371,14 +367,19 @@ std::string WhyLeftAlone(KillVerdict* verdict, std::uint32_t ownPid,
 
 KillVerdicts DecideKills(const std::set<std::string>& pids,
                          std::uint64_t listingStart) {
-  const std::uint32_t ownPid = platform::CurrentProcessId();
+  return DecideKills(pids, listingStart, platform::CurrentProcessId());
+}
+
+KillVerdicts DecideKills(const std::set<std::string>& pids,
+                         std::uint64_t listingStart,
+                         std::uint32_t watchdogPid) {
   KillVerdicts verdicts;
   verdicts.reserve(pids.size());
   for (const std::string& text : pids) {
     verdicts.emplace_back();
     KillVerdict& verdict = verdicts.back();
     verdict.pid = text;
-    verdict.reason = WhyLeftAlone(&verdict, ownPid, listingStart);
+    verdict.reason = WhyLeftAlone(&verdict, watchdogPid, listingStart);
     verdict.kill = verdict.reason.empty();
   }
   return verdicts;
@@ -400,10 +401,18 @@ namespace {
 
 void Supervise() {
   std::wstring imageName;
+  bool audited = false;
   for (;;) {
     if (StopRequestedHere()) return;
     try {
       if (imageName.empty()) imageName = kAgentImageName;
+      // Once a thread, after the service has reported running: the audit
+      // reads the security of a dozen objects and may ask a domain
+      // controller about an account.
+      if (!audited) {
+        audited = true;
+        audit::RecordAudit(audit::AuditTrust());
+      }
       if (!SuperviseOnce(imageName)) return;
     } catch (const boost::thread_interrupted&) {
       throw;

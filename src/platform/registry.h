@@ -3,6 +3,7 @@
 #define DIDUROZIR_PLATFORM_REGISTRY_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <utility>
 
 namespace platform {
@@ -10,8 +11,11 @@ namespace platform {
 // An open key.
 struct RegistryKey;
 
-// Opens `subKey` of HKEY_LOCAL_MACHINE for reading; null when it can't.
-RegistryKey* OpenMachineKey(const wchar_t* subKey);
+// Opens `subKey` of HKEY_LOCAL_MACHINE for reading; null when it can't, with
+// the system's error code in `error` when given (2: no such key, 5: access
+// denied), 0 there on success.
+RegistryKey* OpenMachineKey(const wchar_t* subKey,
+                            std::uint32_t* error = nullptr);
 
 // Reads the data of the value `name` into `buffer`, offering all `units` wide
 // units of it; the value's type is not asked for and no terminator is added.

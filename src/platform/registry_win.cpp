@@ -10,12 +10,12 @@ HKEY ToHandle(RegistryKey* key) { return reinterpret_cast<HKEY>(key); }
 
 }  // namespace
 
-RegistryKey* OpenMachineKey(const wchar_t* subKey) {
+RegistryKey* OpenMachineKey(const wchar_t* subKey, std::uint32_t* error) {
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ, &key) !=
-      ERROR_SUCCESS) {
-    return nullptr;
-  }
+  const LONG result =
+      RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ, &key);
+  if (error != nullptr) *error = static_cast<std::uint32_t>(result);
+  if (result != ERROR_SUCCESS) return nullptr;
   return reinterpret_cast<RegistryKey*>(key);
 }
 

@@ -7,8 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 // Port texts, never converted to numbers. std::string compares like memcmp,
 // so the order is byte-wise with bytes unsigned, a text before its extensions.
@@ -38,6 +40,9 @@ struct ServerConfReading {
   std::size_t errorOffset = 0;    // kUnparsable: where the parse failed
   std::string error;              // kUnparsable: the parser's words
   std::uint32_t systemError = 0;  // kExistenceUnknown: the system's code
+  // kUsed: the tokens each key added or would have added, in file order.
+  std::vector<std::string> listeningPorts;
+  std::vector<std::string> sslPorts;
 };
 
 // Adds the ports named by listening_ports and ssl_port of
@@ -46,6 +51,17 @@ struct ServerConfReading {
 // tells what became of the file.
 void AddServerConfPorts(PortSet& ports, std::string configDirectory,
                         ServerConfReading* reading = nullptr);
+
+// Where a watched port came from; a port may come from several places.
+struct PortOrigin {
+  bool builtIn = false;
+  bool listeningPorts = false;  // a token of listening_ports
+  bool sslPort = false;         // a token of ssl_port
+};
+// Every port of the set that MakeDefaultPorts and AddServerConfPorts built
+// with `reading`, with its origins; the keys are exactly that set.
+std::map<std::string, PortOrigin> DescribePortOrigins(
+    const ServerConfReading& reading);
 
 // The text form of a JSON value (string, boolean, number), or `fallback`.
 std::string JsonValueToText(const rapidjson::Value& value,

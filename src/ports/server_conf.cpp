@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 #include "platform/file.h"
 #include "ports/ports.h"
@@ -251,9 +252,11 @@ bool ParseConf(std::FILE* file, ConfDocument& document,
   return false;
 }
 
-// Inserts the comma-separated tokens of the member `key` of `root`.
+// Inserts the comma-separated tokens of the member `key` of `root`, and
+// lists them in `tokens`.
 void AddPortsOfMember(PortSet& ports, const ConfValue& root,
-                      const std::string& key) {
+                      const std::string& key,
+                      std::vector<std::string>* tokens) {
   const ConfValue null;
   const ConfValue name(rapidjson::StringRef(
       key.data(), static_cast<rapidjson::SizeType>(key.size())));
@@ -266,6 +269,7 @@ void AddPortsOfMember(PortSet& ports, const ConfValue& root,
   for (const std::string& token :
        boost::tokenizer<boost::char_separator<char>>(text, separator)) {
     ports.insert(token);
+    if (tokens != nullptr) tokens->push_back(token);
   }
 }
 
@@ -312,6 +316,8 @@ void AddServerConfPorts(PortSet& ports, std::string configDirectory,
   outcome.outcome = ServerConfOutcome::kNotObject;
   if (!document.IsObject()) return;
   outcome.outcome = ServerConfOutcome::kUsed;
-  AddPortsOfMember(ports, document, kListeningPortsKey);
-  AddPortsOfMember(ports, document, kSslPortKey);
+  AddPortsOfMember(ports, document, kListeningPortsKey,
+                   reading != nullptr ? &reading->listeningPorts : nullptr);
+  AddPortsOfMember(ports, document, kSslPortKey,
+                   reading != nullptr ? &reading->sslPorts : nullptr);
 }

@@ -32,7 +32,8 @@ const Contract kContract[] = {
     {2000, EventType::kWarning, 6},     {2001, EventType::kInformation, 2},
     {2002, EventType::kWarning, 1},     {2003, EventType::kWarning, 3},
     {2004, EventType::kWarning, 6},     {3000, EventType::kWarning, 2},
-    {3001, EventType::kInformation, 1},
+    {3001, EventType::kInformation, 1}, {4000, EventType::kError, 2},
+    {4001, EventType::kInformation, 0},
 };
 
 std::string ReadSource(const std::string& relative) {
@@ -147,6 +148,8 @@ TEST(EventContract, NamedIdsAreTheDocumentedNumbers) {
       {events::kLeftOutSummary, 2004},
       {events::kServerConfUnusable, 3000},
       {events::kServerConfUsable, 3001},
+      {events::kAuditFindings, 4000},
+      {events::kAuditCleared, 4001},
   };
   for (const auto& id : ids) EXPECT_EQ(id.named, id.number);
 }

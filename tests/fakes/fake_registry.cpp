@@ -20,10 +20,18 @@ struct RegistryKey {
   std::wstring path;
 };
 
-RegistryKey* OpenMachineKey(const wchar_t* subKey) {
+RegistryKey* OpenMachineKey(const wchar_t* subKey, std::uint32_t* error) {
   fakes::RegistryFake& fake = fakes::Registry();
   fake.openedPaths.emplace_back(subKey);
-  if (fake.keys.count(subKey) == 0) return nullptr;
+  const auto refusal = fake.openErrors.find(subKey);
+  std::uint32_t result = 0;
+  if (refusal != fake.openErrors.end()) {
+    result = refusal->second;
+  } else if (fake.keys.count(subKey) == 0) {
+    result = 2;  // ERROR_FILE_NOT_FOUND
+  }
+  if (error != nullptr) *error = result;
+  if (result != 0) return nullptr;
   ++fake.opened;
   return new RegistryKey{subKey};
 }

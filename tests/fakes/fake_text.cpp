@@ -13,4 +13,21 @@ std::string WideToAnsi(const wchar_t* text, std::size_t length, CodePage) {
   return narrow;
 }
 
+std::string WideToUtf8(const std::wstring& text) {
+  return WideToAnsi(text, CodePage::kActive);
+}
+
+// Only ASCII passes either way: the rest is '?', one for each byte.
+std::string AnsiToUtf8(const std::string& text, CodePage) {
+  std::string utf8 = text;
+  for (char& c : utf8) {
+    if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+  }
+  return utf8;
+}
+
+std::string Utf8ToAnsi(const std::string& text, CodePage page) {
+  return AnsiToUtf8(text, page);
+}
+
 }  // namespace platform

@@ -11,6 +11,7 @@ void ResetAll() {
   ProcessHandles().Reset();
   ProcessList().Reset();
   Registry().Reset();
+  Security().Reset();
   ServiceControl().Reset();
   ServiceRuntime().Reset();
   System().Reset();

@@ -9,6 +9,7 @@
 #include "fakes/fake_process_handle.h"
 #include "fakes/fake_process_list.h"
 #include "fakes/fake_registry.h"
+#include "fakes/fake_security.h"
 #include "fakes/fake_service_control.h"
 #include "fakes/fake_service_runtime.h"
 #include "fakes/fake_system.h"

@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -109,6 +112,41 @@ TEST_F(RegistryTest, MissingValueFails) {
 TEST_F(RegistryTest, MissingKeyDoesNotOpen) {
   const std::wstring missing = path_ + L"\\missing";
   EXPECT_EQ(platform::OpenMachineKey(missing.c_str()), nullptr);
+}
+
+// The code -check reports: 0 opened, 2 missing, 5 denied (a key whose
+// DACL denies reading to Everyone).
+TEST_F(RegistryTest, AFailedOpenTellsTheSystemsCode) {
+  std::uint32_t error = 99;
+  platform::ScopedRegistryKey opened(
+      platform::OpenMachineKey(path_.c_str(), &error));
+  EXPECT_TRUE(opened.IsValid());
+  EXPECT_EQ(error, 0u);
+
+  const std::wstring missing = path_ + L"\\missing";
+  EXPECT_EQ(platform::OpenMachineKey(missing.c_str(), &error), nullptr);
+  EXPECT_EQ(error, 2u);
+
+  const std::wstring denied = path_ + L"\\denied";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, denied.c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  // The handle keeps its access: it gives the key back its DACL afterwards,
+  // so that TearDown can delete it.
+  const auto setDacl = [key](const wchar_t* sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        sddl, SDDL_REVISION_1, &descriptor, nullptr));
+    EXPECT_EQ(RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor),
+              ERROR_SUCCESS);
+    LocalFree(descriptor);
+  };
+  setDacl(L"D:P(D;;KR;;;WD)(A;;KA;;;WD)");
+  EXPECT_EQ(platform::OpenMachineKey(denied.c_str(), &error), nullptr);
+  EXPECT_EQ(error, 5u);
+  setDacl(L"D:P(A;;KA;;;WD)");
+  RegCloseKey(key);
 }
 
 TEST_F(RegistryTest, KeysAreClosedOnEveryPath) {
