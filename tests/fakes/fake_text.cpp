@@ -1,4 +1,5 @@
-// The emulated ANSI code page: ASCII maps to itself, the rest to '?'.
+// The emulated ANSI code page: ASCII maps to itself, the rest to '?' one way
+// and to U+FFFD the other.
 #include "platform/text.h"
 
 namespace platform {
@@ -11,6 +12,19 @@ std::string WideToAnsi(const wchar_t* text, std::size_t length, CodePage) {
     narrow += unit < 0x80 ? static_cast<char>(unit) : '?';
   }
   return narrow;
+}
+
+std::string AnsiToUtf8(std::string_view text, CodePage) {
+  std::string utf8;
+  utf8.reserve(text.size());
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x80) {
+      utf8 += c;
+    } else {
+      utf8 += "\xEF\xBF\xBD";
+    }
+  }
+  return utf8;
 }
 
 }  // namespace platform

@@ -523,7 +523,8 @@ TEST_F(SupervisionTest, ServerConfPortsAreWatched) {
 }
 
 // The record of a recovery: the names the process list showed just before
-// the kills, the watched ports each PID held, the PID texts left alone, the
+// the kills (UTF-8 from its UTF-16, whatever the code page), the watched
+// ports each PID held, the PID texts left alone, the
 // survivors and the start command's exit code. Idle cycles write nothing.
 TEST_F(SupervisionTest, ARecoveryIsRecordedAsOneEventAndIdleCyclesAsNone) {
   fakes::ProcessList().processes = {
@@ -551,7 +552,7 @@ TEST_F(SupervisionTest, ARecoveryIsRecordedAsOneEventAndIdleCyclesAsNone) {
                                         events::kAgentRunningAgain}));
   EXPECT_EQ(fakes::EventLog().events[0].inserts,
             (Strings{"PID 1200 (leftover.exe, ports 4033, 4044); PID 344 "
-                     "(b?r.exe, port 4045)",
+                     "(b\xC3\xA4r.exe, port 4045)",  // UTF-8, not '?'
                      "\"0\" (PID 0 is no process: a socket without an "
                      "owner); \"12x\" (not a plain decimal PID)",
                      "1", kStart, "3"}));
