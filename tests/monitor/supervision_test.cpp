@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <boost/filesystem/operations.hpp>
 #include <cstdint>
+#include <cstdio>
 #include <initializer_list>
 #include <new>
 #include <set>
@@ -558,6 +560,30 @@ TEST_F(SupervisionTest, ARecoveryIsRecordedAsOneEventAndIdleCyclesAsNone) {
                      "1", kStart, "3"}));
   EXPECT_EQ(fakes::EventLog().events[1].inserts, (Strings{"10", "1"}));
 }
+// The path of server.conf is made of the ANSI configuration directory: the
+// record gets it converted from that code page (the emulated one knows ASCII
+// only), never its raw bytes, which would not be UTF-8.
+TEST_F(SupervisionTest, TheConfigurationPathReachesTheRecordConverted) {
+  const std::string directory = ::testing::TempDir() + "conf\xE5";
+  ASSERT_TRUE(boost::filesystem::create_directories(directory) ||
+              boost::filesystem::is_directory(directory));
+  const std::string path = directory + platform::kPathSeparator + "server.conf";
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fputs("[\"ssl_port\", \"4443\"]", file);
+  std::fclose(file);
+  AgentLocation.configDirectory = directory;
+
+  BuildWatchedPorts();
+  boost::filesystem::remove_all(directory);
+
+  ASSERT_EQ(fakes::EventLog().Ids(),
+            std::vector<std::uint32_t>{events::kServerConfUnusable});
+  EXPECT_EQ(fakes::EventLog().events[0].inserts.at(0),
+            ::testing::TempDir() + "conf\xEF\xBF\xBD" +
+                platform::kPathSeparator + "server.conf");
+}
+
 // An unusable server.conf is a warning with the parser's offset, once for as
 // long as it stays so.
 TEST_F(SupervisionTest, AnUnusableServerConfIsRecordedOnce) {
