@@ -126,8 +126,7 @@ void RecordAudit(const std::vector<Finding>& findings) {
     if (state.standing && state.texts == sorted) return;
     events::Report(events::kAuditFindings,
                    {std::to_string(findings.size()),
-                    platform::Utf8ToAnsi(FindingsInsert(texts),
-                                         platform::CodePage::kThread)});
+                    FindingsInsert(texts)});
     state.standing = true;
     state.texts = std::move(sorted);
   } catch (...) {

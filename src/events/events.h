@@ -47,7 +47,10 @@ struct EventDefinition {
 extern const EventDefinition kEventDefinitions[];
 extern const std::size_t kEventDefinitionCount;
 
-// Writes event `id` with `inserts`; best effort, never throws.
+// Writes event `id` with `inserts`; best effort, never throws. Every text of
+// the record, the inserts and the texts below alike, is UTF-8: convert narrow
+// text with the code page it was made in (platform::AnsiToUtf8) and wide text
+// straight from UTF-16 (platform::WideToUtf8), never through a code page.
 void Report(std::uint32_t id, const std::vector<std::string>& inserts);
 
 // A process that a recovery killed.

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -33,23 +34,26 @@ std::wstring ReadText(const platform::ScopedRegistryKey& key,
   return std::wstring(buffer, static_cast<std::size_t>(end - buffer));
 }
 
-// What the service starts with: where the agent is and what it watches.
-// Best effort: the record must not keep the service from starting.
-void ReportStart() {
+// Set by LoadAgentLocation, taken by the first ReportStartOnce.
+std::atomic<bool> startToReport{false};
+
+}  // namespace
+
+void ReportStartOnce() {
+  if (!startToReport.exchange(false)) return;
+  // Best effort: the record must not cost supervision its first cycle.
   try {
     std::string ports;
     for (const std::string& port : BuildWatchedPorts()) {
       if (!ports.empty()) ports += ", ";
       ports += port;
     }
-    events::Report(
-        events::kServiceStarted,
-        {AgentLocation.imagePath, AgentLocation.configDirectory, ports});
+    events::Report(events::kServiceStarted,
+                   {AgentLocation.imagePathText,
+                    AgentLocation.configDirectoryText, ports});
   } catch (...) {
   }
 }
-
-}  // namespace
 
 void LoadAgentLocation() {
   std::wstring imagePath;
@@ -60,6 +64,7 @@ void LoadAgentLocation() {
       imagePath = ReadText(serviceKey, L"ImagePath");
       AgentLocation.imagePath =
           platform::WideToAnsi(imagePath, platform::CodePage::kThread);
+      AgentLocation.imagePathText = platform::WideToUtf8(imagePath);
       if (imagePath.empty()) {
         events::Report(events::kAgentImagePathEmpty, {kAgentServiceKeyText});
       }
@@ -80,9 +85,11 @@ void LoadAgentLocation() {
     const platform::ScopedRegistryKey productKey(
         platform::OpenMachineKey(kAgentProductKey));
     if (productKey.IsValid()) {
-      AgentLocation.configDirectory = platform::WideToAnsi(
-          ReadText(productKey, L"configPath"), platform::CodePage::kThread);
+      const std::wstring configDirectory = ReadText(productKey, L"configPath");
+      AgentLocation.configDirectory =
+          platform::WideToAnsi(configDirectory, platform::CodePage::kThread);
+      AgentLocation.configDirectoryText = platform::WideToUtf8(configDirectory);
     }
   }
-  ReportStart();
+  startToReport = true;
 }

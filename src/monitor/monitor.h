@@ -12,11 +12,17 @@
 
 #include "platform/process_handle.h"
 
-// Where the agent lives, narrow text in the ANSI code page. Written once by
-// LoadAgentLocation before the first monitor thread starts; read-only after.
+// Where the agent lives. Written once by LoadAgentLocation before the first
+// monitor thread starts; read-only after.
 struct AgentLocationRecord {
+  // Narrow text in the calling thread's ANSI code page, as the commands and
+  // the file name are made of it.
   std::string imagePath;        // the agent service's ImagePath
   std::string configDirectory;  // the folder of the agent's server.conf
+  // The same values for the record, UTF-8 straight from the registry's UTF-16,
+  // so that characters the code page lacks still reach the Event Log.
+  std::string imagePathText;
+  std::string configDirectoryText;
 };
 extern AgentLocationRecord AgentLocation;
 
@@ -27,8 +33,15 @@ extern std::atomic<bool> stopRequested;
 extern boost::thread monitorThread;
 
 // Reads the agent's ImagePath and configPath from the registry into
-// AgentLocation and prints the path.
+// AgentLocation and prints the path. Touches nothing but the registry (and
+// records an agent it cannot find): the service reports itself running only
+// after it, so a slow share or a huge server.conf must not be read here.
+// Leaves the start's event (1000) to the first monitor thread.
 void LoadAgentLocation();
+// Writes the start's event (1000) with the agent's location and the watched
+// ports, reading server.conf for them; only the first call after
+// LoadAgentLocation writes it, so a continue does not repeat it.
+void ReportStartOnce();
 
 // The agent's process image name, compared case-sensitively.
 inline constexpr wchar_t kAgentImageName[] = L"riduvuruz.exe";

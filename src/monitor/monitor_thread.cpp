@@ -16,6 +16,16 @@ std::mutex& MonitorThreadLock() {
   return mutex;
 }
 
+// The start's event comes from the first thread, not from the service's
+// start-up: its server.conf read must not delay the report that the service
+// runs. A thread told to stop before it began leaves it to the next one.
+void MonitorThreadBody() {
+  if (!stopRequested && !boost::this_thread::interruption_requested()) {
+    ReportStartOnce();
+  }
+  RunMonitor();
+}
+
 }  // namespace
 
 void StartMonitor() {
@@ -25,7 +35,7 @@ void StartMonitor() {
   if (monitorThread.joinable() && !stopRequested) return;
   if (monitorThread.joinable()) monitorThread.detach();
   stopRequested = false;
-  monitorThread = platform::StartThread(&RunMonitor);
+  monitorThread = platform::StartThread(&MonitorThreadBody);
 }
 
 void RequestMonitorStop() {

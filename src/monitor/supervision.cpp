@@ -96,8 +96,9 @@ void RunAndEcho(const std::string& command,
 // watched ports each of them holds.
 PortHolders FindPortHolders() { return ListPortHolders(BuildWatchedPorts()); }
 
-// The image names of `pids` as one walk of the process list shows them; for
-// the record only, so a stop request does not cut it short.
+// The image names of `pids` as one walk of the process list shows them, in
+// UTF-8 from the list's UTF-16; for the record only, so a stop request does
+// not cut it short.
 std::map<std::uint32_t, std::string> ImageNamesOf(
     const std::vector<std::uint32_t>& pids) {
   std::map<std::uint32_t, std::string> names;
@@ -111,9 +112,8 @@ std::map<std::uint32_t, std::string> ImageNamesOf(
     if (std::find(pids.begin(), pids.end(), entry.pid) == pids.end()) continue;
     const wchar_t* end = std::find(
         entry.imageName, entry.imageName + platform::kImageNameUnits, L'\0');
-    names[entry.pid] = platform::WideToAnsi(
-        entry.imageName, static_cast<std::size_t>(end - entry.imageName),
-        platform::CodePage::kThread);
+    names[entry.pid] = platform::WideToUtf8(
+        entry.imageName, static_cast<std::size_t>(end - entry.imageName));
   } while (platform::NextProcess(snapshot.Get(), &entry));
   return names;
 }
@@ -210,8 +210,11 @@ void RecoverAgent() {
         platform::InterruptibleSleep(kStillAlivePause);
       }
     }
-    record.startCommand = AgentLocation.imagePath + " -start";
-    RunAndEcho(record.startCommand, &startStatus);
+    const std::string startCommand = AgentLocation.imagePath + " -start";
+    // Run as the ANSI text it is; recorded in UTF-8, as every insert is.
+    record.startCommand =
+        platform::AnsiToUtf8(startCommand, platform::CodePage::kThread);
+    RunAndEcho(startCommand, &startStatus);
     record.startExitCode = *startStatus;
   } catch (...) {
     if (startStatus) {
@@ -268,6 +271,9 @@ PortSet BuildWatchedPorts() {
   PortSet ports = MakeDefaultPorts();
   ServerConfReading reading;
   AddServerConfPorts(ports, AgentLocation.configDirectory, &reading);
+  // Made of the ANSI configuration directory: for the record, in UTF-8.
+  reading.path =
+      platform::AnsiToUtf8(reading.path, platform::CodePage::kThread);
   switch (reading.outcome) {
     case ServerConfOutcome::kNoDirectory:
       break;

@@ -17,8 +17,10 @@ enum class EventType : std::uint16_t {
 };
 
 // Writes event `id` of `source` to the Application log, its message's
-// inserts %1, %2, ... taken from `inserts` (narrow text in the ANSI code
-// page). Best effort: false when it was not written.
+// inserts %1, %2, ... taken from `inserts`. The inserts are UTF-8 and reach
+// the log as UTF-16 (ReportEventW), each cut to the log's limit of 31,000
+// units at a character's boundary; an ill-formed sequence shows as U+FFFD.
+// Best effort: false when it was not written.
 bool WriteEvent(const wchar_t* source, EventType type, std::uint32_t id,
                 const std::vector<std::string>& inserts);
 

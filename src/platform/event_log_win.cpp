@@ -5,13 +5,15 @@
 #include <vector>
 
 #include "platform/event_log.h"
+#include "platform/text.h"
 
 namespace platform {
 namespace {
 
 constexpr wchar_t kApplicationLogKey[] =
     L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
-// The Event Log takes inserts up to 31,839 characters.
+// The Event Log takes inserts up to 31,839 UTF-16 units; each is cut to this
+// many, at a character's boundary.
 constexpr std::size_t kInsertLimit = 31000;
 
 class ScopedEventSource {
@@ -51,14 +53,17 @@ bool WriteEvent(const wchar_t* source, EventType type, std::uint32_t id,
   try {
     const ScopedEventSource eventSource(source);
     if (eventSource.Get() == nullptr) return false;
-    std::vector<std::string> cut;
-    cut.reserve(inserts.size());
+    // UTF-16 to the log, whatever the code page: a name the code page lacks
+    // would otherwise reach it as '?'.
+    std::vector<std::wstring> wide;
+    wide.reserve(inserts.size());
     for (const std::string& insert : inserts) {
-      cut.push_back(insert.substr(0, kInsertLimit));
+      const std::u16string units = Utf8ToUtf16(insert, kInsertLimit);
+      wide.emplace_back(units.begin(), units.end());
     }
-    std::vector<LPCSTR> strings;
-    for (const std::string& insert : cut) strings.push_back(insert.c_str());
-    return ReportEventA(eventSource.Get(), static_cast<WORD>(type), 0, id,
+    std::vector<LPCWSTR> strings;
+    for (const std::wstring& insert : wide) strings.push_back(insert.c_str());
+    return ReportEventW(eventSource.Get(), static_cast<WORD>(type), 0, id,
                         nullptr, static_cast<WORD>(strings.size()), 0,
                         strings.empty() ? nullptr : strings.data(),
                         nullptr) != FALSE;

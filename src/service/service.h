@@ -169,7 +169,9 @@ std::uint32_t ServiceMain(std::uint32_t argumentCount, wchar_t** arguments);
 void WaitForControlHandlers();
 
 // Obeys stop, shutdown (as a stop), pause and continue without waiting for the
-// monitor thread; returns 0 for every control.
+// monitor thread: the pending report, the monitor told, the final report, and
+// only then the control's event (1010-1013; 1003 after a continue that could
+// not start the monitor). Returns 0 for every control.
 std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t eventType,
                                  void* eventData, void* context);
 

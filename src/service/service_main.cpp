@@ -136,13 +136,33 @@ void WaitForControlHandlers() {
 std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t, void*,
                                  void*) {
   const HandlerCall call;
-  // The report a stop or pause ends with, sent whatever fails before it: the
+  // The report a control ends with, sent whatever fails before it: the
   // manager would otherwise keep the service pending for good.
   std::uint32_t finalState = 0;
-  if (control == kControlStop || control == kControlShutdown) {
-    finalState = kServiceStopped;
-  } else if (control == kControlPause) {
-    finalState = kServicePaused;
+  // Written only after that report: the Event Log service may be slow, or
+  // itself stopping at system shutdown, and must not hold the report.
+  std::uint32_t event = 0;
+  bool monitorNotStarted = false;
+  switch (control) {
+    case kControlStop:
+      finalState = kServiceStopped;
+      event = events::kStopReceived;
+      break;
+    case kControlShutdown:
+      finalState = kServiceStopped;
+      event = events::kShutdownReceived;
+      break;
+    case kControlPause:
+      finalState = kServicePaused;
+      event = events::kPauseReceived;
+      break;
+    case kControlContinue:
+      // Still paused until a monitor thread runs again.
+      finalState = kServicePaused;
+      event = events::kContinueReceived;
+      break;
+    default:
+      break;  // interrogate and the rest: nothing to report
   }
   try {
     platform::RestrictDllSearchToSystemDirectory();
@@ -152,24 +172,17 @@ std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t, void*,
       case kControlShutdown:
         ReportState(kServiceStopPending);
         RequestMonitorStop();
-        events::Report(control == kControlStop ? events::kStopReceived
-                                               : events::kShutdownReceived,
-                       {});
         break;
       case kControlPause:
         ReportState(kServicePausePending);
         RequestMonitorStop();
-        events::Report(events::kPauseReceived, {});
         break;
       case kControlContinue:
         ReportState(kServiceContinuePending);
-        events::Report(events::kContinueReceived, {});
-        // Still paused when no monitor thread could be started.
         if (TryStartMonitor()) {
-          ReportState(kServiceRunning);
+          finalState = kServiceRunning;
         } else {
-          events::Report(events::kMonitorNotStarted, {});
-          ReportState(kServicePaused);
+          monitorNotStarted = true;
         }
         break;
       default:
@@ -177,9 +190,17 @@ std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t, void*,
     }
   } catch (...) {
     // Called by the dispatcher: nothing may escape into the platform. The
-    // monitor still sees the flag at its next test.
-    if (finalState != 0) stopRequested = true;
+    // monitor still sees the flag at its next test; a failed continue leaves
+    // the service paused, as a monitor that cannot start does.
+    if (control == kControlContinue) {
+      monitorNotStarted = true;
+    } else {
+      stopRequested = true;
+    }
   }
-  if (finalState != 0) ReportState(finalState);
+  if (finalState == 0) return 0;
+  ReportState(finalState);
+  events::Report(event, {});
+  if (monitorNotStarted) events::Report(events::kMonitorNotStarted, {});
   return 0;
 }

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <future>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fakes/fake_console.h"
@@ -464,6 +467,46 @@ TEST_F(AppTest, RunsAsAServiceUntilStopped) {
   EXPECT_EQ(stub::Monitor().starts, 1);
   EXPECT_EQ(stub::Monitor().stopRequests, 1);
   EXPECT_EQ(system().sleeps, (std::vector<std::uint32_t>{500, 500}));
+}
+
+// The dispatcher returns as soon as the service reports itself stopped, and
+// the process ends when the entry point returns: a control handler still at
+// work (writing its event after the report) must finish first.
+TEST_F(AppTest, WaitsForARunningControlHandlerBeforeItReturns) {
+  std::promise<void> entered;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::atomic<bool> handlerDone{false};
+  std::thread handler;
+  stub::Monitor().onStopRequest = [&] {
+    entered.set_value();
+    released.wait();
+  };
+  runtime().duringDispatch = [&] {
+    handler = std::thread([&] {
+      ServiceCtrlHandler(kControlStop, 0, nullptr, nullptr);
+      handlerDone = true;
+    });
+    entered.get_future().wait();
+  };
+  bool doneAtFirstPoll = true;
+  system().onSleep = [&] {
+    if (fakes::System().sleeps.size() != 1) return;
+    doneAtFirstPoll = handlerDone;
+    release.set_value();
+    handler.join();
+  };
+
+  const Outcome outcome = Run({});
+
+  EXPECT_EQ(outcome.exitCode, 0u);
+  EXPECT_FALSE(doneAtFirstPoll);
+  EXPECT_TRUE(handlerDone);
+  EXPECT_EQ(system().sleeps, (std::vector<std::uint32_t>{50}));
+  if (handler.joinable()) {  // the entry point did not wait: free the thread
+    release.set_value();
+    handler.join();
+  }
 }
 
 // In a console the same texts go to the console as what they are, UTF-8 for

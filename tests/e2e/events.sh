@@ -31,7 +31,7 @@ WINEDEBUG=-all,+eventlog,fixme+advapi wine cmd /c exit </dev/null >/dev/null 2>>
 
 # reported_id ID: the event was written (Wine prints the ID in hex);
 # reported_insert TEXT: one of the inserts written holds TEXT.
-reported_id() { grep -q "ReportEventA (.*,0x0000,0x$(printf '%08x' "$1")," "$kLog"; }
+reported_id() { grep -q "ReportEventW (.*,0x0000,0x$(printf '%08x' "$1")," "$kLog"; }
 reported_insert() { grep -F 'eventlog:ReportEventW L"' "$kLog" | grep -qF -- "$1"; }
 
 register_agent "$(free_port)"

@@ -56,9 +56,11 @@ ServiceStatusHandle RegisterServiceControlHandler(const wchar_t* serviceName,
 bool ReportServiceStatus(ServiceStatusHandle handle,
                          const ServiceStatus& status) {
   fakes::ServiceRuntimeFake& fake = fakes::ServiceRuntime();
+  if (fake.onReport) fake.onReport(status);
   const bool accepted = handle == fakes::FakeStatusHandle() &&
                         !fake.registeredName.empty() &&
-                        status.currentState >= 1 && status.currentState <= 7;
+                        status.currentState >= 1 && status.currentState <= 7 &&
+                        fake.reports.size() + 1 != fake.refuseReport;
   fake.reports.push_back({status, accepted});
   if (!accepted) return false;
   auto service = fakes::ServiceControl().services.find(fake.registeredName);

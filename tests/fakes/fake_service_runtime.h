@@ -40,6 +40,12 @@ struct ServiceRuntimeFake {
     bool accepted;
   };
   std::vector<Report> reports;
+  // The report with this number (counted from 1) is refused as well, as a
+  // manager that fails the call; 0 for none.
+  std::size_t refuseReport = 0;
+  // Runs at every report, accepted or not, before it is recorded: lets a test
+  // see what the code under test had done by then.
+  std::function<void(const platform::ServiceStatus&)> onReport;
 
   // Sends `control` to the registered handler as the dispatcher would.
   std::uint32_t SendControl(std::uint32_t control) const;

@@ -1,4 +1,5 @@
-// The emulated ANSI code page: ASCII maps to itself, the rest to '?'.
+// The emulated ANSI code page: ASCII maps to itself, the rest to '?' one way
+// and to U+FFFD the other.
 #include "platform/text.h"
 
 namespace platform {
@@ -13,21 +14,17 @@ std::string WideToAnsi(const wchar_t* text, std::size_t length, CodePage) {
   return narrow;
 }
 
-std::string WideToUtf8(const std::wstring& text) {
-  return WideToAnsi(text, CodePage::kActive);
-}
-
-// Only ASCII passes either way: the rest is '?', one for each byte.
-std::string AnsiToUtf8(const std::string& text, CodePage) {
-  std::string utf8 = text;
-  for (char& c : utf8) {
-    if (static_cast<unsigned char>(c) >= 0x80) c = '?';
+std::string AnsiToUtf8(std::string_view text, CodePage) {
+  std::string utf8;
+  utf8.reserve(text.size());
+  for (const char c : text) {
+    if (static_cast<unsigned char>(c) < 0x80) {
+      utf8 += c;
+    } else {
+      utf8 += "\xEF\xBF\xBD";
+    }
   }
   return utf8;
-}
-
-std::string Utf8ToAnsi(const std::string& text, CodePage page) {
-  return AnsiToUtf8(text, page);
 }
 
 }  // namespace platform

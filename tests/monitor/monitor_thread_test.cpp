@@ -54,6 +54,30 @@ TEST_F(MonitorThreadTest, ContinueAfterPauseStartsANewThreadThatRunsAtOnce) {
   EXPECT_EQ(fakes::ProcessList().opened, 2);
 }
 
+// The start's event comes from the first thread, not from the start-up: once,
+// and not again from the thread a continue starts.
+TEST_F(MonitorThreadTest, OnlyTheFirstThreadRecordsTheStart) {
+  fakes::Registry()
+      .keys[L"SYSTEM\\CurrentControlSet\\Services\\riduvuruz"][L"ImagePath"] =
+      L"C:\\Agent\\riduvuruz.exe";
+  ::testing::internal::CaptureStdout();
+  LoadAgentLocation();
+  ::testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(fakes::EventLog().events.empty());
+
+  StartMonitor();
+  ASSERT_TRUE(WaitForSleeps(1));
+  RequestMonitorStop();
+  ASSERT_TRUE(fakes::WaitUntil(
+      [](const ThreadFake& fake) { return fake.Ended() == 1; }));
+  StartMonitor();
+  ASSERT_TRUE(WaitForSleeps(2));
+
+  EXPECT_EQ(fakes::Thread().started, 2);
+  ASSERT_EQ(fakes::EventLog().Ids(), std::vector<std::uint32_t>{1000});
+  EXPECT_EQ(fakes::EventLog().events[0].inserts[0], "C:\\Agent\\riduvuruz.exe");
+}
+
 TEST_F(MonitorThreadTest, ContinueWhileThePausedThreadStillRunsACommand) {
   fakes::ProcessList().processes.clear();
   std::promise<void> reached;

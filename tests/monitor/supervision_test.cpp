@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <boost/filesystem/operations.hpp>
 #include <cstdint>
+#include <cstdio>
 #include <initializer_list>
 #include <map>
 #include <new>
@@ -553,7 +555,8 @@ TEST_F(SupervisionTest, ServerConfPortsAreWatched) {
 }
 
 // The record of a recovery: the names the process list showed just before
-// the kills, the watched ports each PID held, the PID texts left alone, the
+// the kills (UTF-8 from its UTF-16, whatever the code page), the watched
+// ports each PID held, the PID texts left alone, the
 // survivors and the start command's exit code. Idle cycles write nothing.
 TEST_F(SupervisionTest, ARecoveryIsRecordedAsOneEventAndIdleCyclesAsNone) {
   fakes::ProcessList().processes = {
@@ -581,7 +584,7 @@ TEST_F(SupervisionTest, ARecoveryIsRecordedAsOneEventAndIdleCyclesAsNone) {
                                         events::kAgentRunningAgain}));
   EXPECT_EQ(fakes::EventLog().events[0].inserts,
             (Strings{"PID 1200 (leftover.exe, ports 4033, 4044); PID 344 "
-                     "(b?r.exe, port 4045)",
+                     "(b\xC3\xA4r.exe, port 4045)",  // UTF-8, not '?'
                      "\"0\" (PID 0 is no process: a socket without an "
                      "owner); \"12x\" (not a plain decimal PID: it holds a "
                      "character other than the digits 0 to 9)",
@@ -590,6 +593,30 @@ TEST_F(SupervisionTest, ARecoveryIsRecordedAsOneEventAndIdleCyclesAsNone) {
                      "exit code 3."}));
   EXPECT_EQ(fakes::EventLog().events[1].inserts, (Strings{"10", "1"}));
 }
+// The path of server.conf is made of the ANSI configuration directory: the
+// record gets it converted from that code page (the emulated one knows ASCII
+// only), never its raw bytes, which would not be UTF-8.
+TEST_F(SupervisionTest, TheConfigurationPathReachesTheRecordConverted) {
+  const std::string directory = ::testing::TempDir() + "conf\xE5";
+  ASSERT_TRUE(boost::filesystem::create_directories(directory) ||
+              boost::filesystem::is_directory(directory));
+  const std::string path = directory + platform::kPathSeparator + "server.conf";
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fputs("[\"ssl_port\", \"4443\"]", file);
+  std::fclose(file);
+  AgentLocation.configDirectory = directory;
+
+  BuildWatchedPorts();
+  boost::filesystem::remove_all(directory);
+
+  ASSERT_EQ(fakes::EventLog().Ids(),
+            std::vector<std::uint32_t>{events::kServerConfUnusable});
+  EXPECT_EQ(fakes::EventLog().events[0].inserts.at(0),
+            ::testing::TempDir() + "conf\xEF\xBF\xBD" +
+                platform::kPathSeparator + "server.conf");
+}
+
 // An unusable server.conf is a warning with the parser's offset, once for as
 // long as it stays so.
 TEST_F(SupervisionTest, AnUnusableServerConfIsRecordedOnce) {

@@ -36,5 +36,6 @@ void StartMonitor() {
 
 void RequestMonitorStop() {
   ++stub::Monitor().stopRequests;
+  if (stub::Monitor().onStopRequest) stub::Monitor().onStopRequest();
   if (stub::Monitor().stopThrows) throw 1;
 }

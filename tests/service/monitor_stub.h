@@ -4,6 +4,7 @@
 #define DIDUROZIR_TESTS_SERVICE_MONITOR_STUB_H_
 
 #include <cstddef>
+#include <functional>
 
 namespace stub {
 
@@ -16,6 +17,9 @@ struct MonitorStub {
   // that is no std::exception.
   bool startThrowsOther = false;
   bool stopThrows = false;
+  // Runs inside every RequestMonitorStop, on the caller's thread: lets a test
+  // hold a control handler in the middle of its work.
+  std::function<void()> onStopRequest;
   // Status reports already sent when the first StartMonitor came, and
   // handler registrations when LoadAgentLocation came.
   std::size_t reportsBeforeStart = 0;

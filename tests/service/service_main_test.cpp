@@ -140,8 +140,39 @@ TEST_F(ServiceMainTest, AMonitorThatCantStartStopsTheService) {
   ASSERT_FALSE(runtime().reports.empty());
   const auto& last = runtime().reports.back();
   EXPECT_EQ(last.status.currentState, kServiceStopped);
-  EXPECT_NE(last.status.win32ExitCode, 0u);
+  EXPECT_EQ(last.status.win32ExitCode, 1064u);  // ERROR_EXCEPTION_IN_SERVICE
   EXPECT_TRUE(system().sleeps.empty());
+  // Alerts match on the ID and the level.
+  ASSERT_EQ(fakes::EventLog().Ids(), States{1003});
+  EXPECT_EQ(fakes::EventLog().events[0].type, platform::EventType::kError);
+  EXPECT_TRUE(fakes::EventLog().events[0].inserts.empty());
+}
+
+// A report the manager refuses is passed over: the start and the stop run
+// their course all the same.
+TEST_F(ServiceMainTest, ARefusedReportChangesNothing) {
+  // Start pending, twice with the queried state, running, stop pending.
+  for (std::size_t refused = 0; refused < 5; ++refused) {
+    SCOPED_TRACE(refused);
+    SetUp();
+    scm().AddService(kName, 1);
+    runtime().refuseReport = refused + 1;
+    system().sleepBudget = 10;  // a service that never ends fails the test
+    system().onSleep = [] {
+      if (fakes::System().sleeps.size() == 2) {
+        fakes::ServiceRuntime().SendControl(kControlStop);
+      }
+    };
+
+    EXPECT_EQ(ServiceMainUntilSleepBudget(), 0u);
+
+    EXPECT_EQ(AllStates(), (States{2, 2, 2, 4, 3, 1}));
+    EXPECT_FALSE(runtime().reports[refused].accepted);
+    EXPECT_EQ(runtime().AcceptedStates().size(), 5u);
+    EXPECT_EQ(stub::Monitor().starts, 1);
+    EXPECT_EQ(stub::Monitor().stopRequests, 1);
+    EXPECT_EQ(fakes::EventLog().Ids(), States{1010});
+  }
 }
 
 TEST_F(ServiceMainTest, AnyFailureAfterRegistrationIsReportedAsStopped) {
@@ -235,6 +266,85 @@ INSTANTIATE_TEST_SUITE_P(
                       ControlCase{"shutdown", 5, {3, 1}, 1, 0, {1013}},
                       ControlCase{"parameter change", 6, {}, 0, 0, {}},
                       ControlCase{"user defined", 200, {}, 0, 0, {}}));
+
+// The final report follows the pending one at once: the control's event
+// comes after it, as a slow or stopping Event Log service (it stops at system
+// shutdown too) must not hold it. And a stop reaches the monitor before the
+// manager hears that the service stopped.
+struct OrderCase {
+  const char* what;
+  std::uint32_t control;
+  void (*arrange)();
+  std::vector<std::string> sequence;
+};
+
+class HandlerOrderTest : public ServiceMainTest,
+                         public ::testing::WithParamInterface<OrderCase> {
+ protected:
+  void SetUp() override {
+    ServiceMainTest::SetUp();
+    ServiceSettings.statusHandle = platform::RegisterServiceControlHandler(
+        kName, ServiceCtrlHandler, nullptr);
+  }
+};
+
+TEST_P(HandlerOrderTest, WritesTheEventAfterTheFinalReport) {
+  const OrderCase& c = GetParam();
+  if (c.arrange != nullptr) c.arrange();
+  std::vector<std::string> sequence;
+  std::size_t eventsSeen = 0;
+  const auto takeEvents = [&] {
+    const auto& log = fakes::EventLog().events;
+    for (; eventsSeen < log.size(); ++eventsSeen) {
+      sequence.push_back("event " + std::to_string(log[eventsSeen].id));
+    }
+  };
+  runtime().onReport = [&](const platform::ServiceStatus& status) {
+    takeEvents();
+    std::string line = "report " + std::to_string(status.currentState);
+    if (status.currentState == kServiceStopped ||
+        status.currentState == kServicePaused) {
+      // Told by the call or, when that failed, by the flag.
+      const bool told =
+          (stub::Monitor().stopRequests > 0 && !stub::Monitor().stopThrows) ||
+          stopRequested;
+      if (c.control != kControlContinue && !told) line += " (monitor running)";
+    }
+    sequence.push_back(line);
+  };
+
+  EXPECT_EQ(ServiceCtrlHandler(c.control, 0, nullptr, nullptr), 0u);
+  takeEvents();
+
+  EXPECT_EQ(sequence, c.sequence) << c.what;
+  stopRequested = false;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Controls, HandlerOrderTest,
+    ::testing::Values(
+        OrderCase{"stop", 1, nullptr, {"report 3", "report 1", "event 1010"}},
+        OrderCase{
+            "shutdown", 5, nullptr, {"report 3", "report 1", "event 1013"}},
+        OrderCase{"pause", 2, nullptr, {"report 6", "report 7", "event 1011"}},
+        OrderCase{
+            "continue", 3, nullptr, {"report 5", "report 4", "event 1012"}},
+        OrderCase{"continue without a monitor",
+                  3,
+                  [] { stub::Monitor().failStart = true; },
+                  {"report 5", "report 7", "event 1012", "event 1003"}},
+        OrderCase{"continue failing otherwise",
+                  3,
+                  [] { stub::Monitor().startThrowsOther = true; },
+                  {"report 5", "report 7", "event 1012", "event 1003"}},
+        OrderCase{"stop, the monitor's stop failing",
+                  1,
+                  [] { stub::Monitor().stopThrows = true; },
+                  {"report 3", "report 1", "event 1010"}},
+        OrderCase{"pause, the monitor's stop failing",
+                  2,
+                  [] { stub::Monitor().stopThrows = true; },
+                  {"report 6", "report 7", "event 1011"}}));
 
 TEST_F(HandlerTest, StaysPausedWhenTheMonitorCantRestart) {
   stub::Monitor().failStart = true;
