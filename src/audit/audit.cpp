@@ -125,8 +125,7 @@ void RecordAudit(const std::vector<Finding>& findings) {
     }
     if (state.standing && state.texts == sorted) return;
     events::Report(events::kAuditFindings,
-                   {std::to_string(findings.size()),
-                    FindingsInsert(texts)});
+                   {std::to_string(findings.size()), FindingsInsert(texts)});
     state.standing = true;
     state.texts = std::move(sorted);
   } catch (...) {

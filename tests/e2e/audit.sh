@@ -23,7 +23,7 @@ timeout 20 wineserver -w 2>/dev/null || true
 (wineserver -p -f >/dev/null 2>&1 &)
 WINEDEBUG=-all,+eventlog,fixme+advapi wine cmd /c exit </dev/null >/dev/null 2>>"$kLog"
 
-id_pattern() { printf 'ReportEventA (.*,0x0000,0x%08x,' "$1"; }
+id_pattern() { printf 'ReportEventW (.*,0x0000,0x%08x,' "$1"; }
 reported_id() { grep -q "$(id_pattern "$1")" "$kLog"; }
 reported_count() { grep -c "$(id_pattern "$1")" "$kLog" || true; }
 reported_insert() { grep -F 'eventlog:ReportEventW L"' "$kLog" | grep -qF -- "$1"; }
