@@ -235,13 +235,17 @@ void RecoverAgent() {
 }
 
 // One supervision cycle without its closing pause; false when a stop request
-// was seen instead of a missing agent.
-bool SuperviseOnce(const std::wstring& imageName) {
+// was seen instead of a missing agent. `audited` tells whether this thread
+// has audited what it trusts yet: a recovery always does, first.
+bool SuperviseOnce(const std::wstring& imageName, bool* audited) {
   if (IsImageRunning(imageName)) {
+    if (!*audited) audit::RecordAudit(audit::AuditTrust());
+    *audited = true;
     events::RecordAgentRunning();
     return true;
   }
   if (StopRequestedHere()) return false;
+  *audited = true;
   RecoverAgent();
   return true;
 }
@@ -412,14 +416,10 @@ void Supervise() {
     if (StopRequestedHere()) return;
     try {
       if (imageName.empty()) imageName = kAgentImageName;
-      // Once a thread, after the service has reported running: the audit
-      // reads the security of a dozen objects and may ask a domain
-      // controller about an account.
-      if (!audited) {
-        audited = true;
-        audit::RecordAudit(audit::AuditTrust());
-      }
-      if (!SuperviseOnce(imageName)) return;
+      // Audited once a thread, after the service has reported running (the
+      // audit reads the security of a dozen objects and may ask a domain
+      // controller about an account), and before each recovery.
+      if (!SuperviseOnce(imageName, &audited)) return;
     } catch (const boost::thread_interrupted&) {
       throw;
     } catch (...) {

@@ -130,4 +130,20 @@ TEST_F(AuditRecordTest, SupervisionAuditsAtStartAndBeforeEachRecovery) {
   EXPECT_EQ(sleeps, 3);
 }
 
+// A thread whose first cycle recovers audits once, before the recovery's
+// commands, not a second time for its start.
+TEST_F(AuditRecordTest, AFirstCycleThatRecoversAuditsOnce) {
+  AgentLocation.imagePath = "C:\\Agent\\riduvuruz.exe";
+  AgentLocation.configDirectory = "";
+  // An account the system is asked about once per audit.
+  fakes::Security().files["C:\\Agent"] =
+      fakes::ParseSddl("O:SYD:(A;;0x1301ff;;;S-1-5-21-1-2-3-1001)");
+  fakes::ProcessList().processes.clear();
+  fakes::Thread().interruptAtSleep = 1;
+  EXPECT_THROW(RunMonitor(), boost::thread_interrupted);
+  EXPECT_EQ(fakes::Security().membershipAsked,
+            (std::vector<std::string>{"S-1-5-21-1-2-3-1001"}));
+  EXPECT_EQ(Log().Ids(), (Ids{events::kAuditFindings, events::kRecovery}));
+}
+
 }  // namespace
