@@ -1,51 +1,64 @@
 #include <algorithm>
+#include <cstddef>
 #include <string>
 
+#include "monitor/agent_registry.h"
 #include "monitor/monitor.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
+namespace agent_registry {
+
+const wchar_t kServiceKey[] = L"SYSTEM\\CurrentControlSet\\Services\\riduvuruz";
+const wchar_t kProductKey[] = L"SOFTWARE\\QUENTAR\\Agent";
+const char kServiceKeyText[] =
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\riduvuruz";
+const char kProductKeyText[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\QUENTAR\\Agent";
+
 namespace {
 
-// LoadAgentLocation's keys and buffer: the report must show what the service
-// would read.
-constexpr wchar_t kAgentServiceKey[] =
-    L"SYSTEM\\CurrentControlSet\\Services\\riduvuruz";
-constexpr wchar_t kAgentProductKey[] = L"SOFTWARE\\QUENTAR\\Agent";
-constexpr char kAgentServiceKeyText[] =
-    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\riduvuruz";
-constexpr char kAgentProductKeyText[] =
-    "HKEY_LOCAL_MACHINE\\SOFTWARE\\QUENTAR\\Agent";
+// Each value is read into a fresh buffer of this many units.
 constexpr std::size_t kValueUnits = 260;
-
-// The value's text up to its first NUL unit, as ANSI of the thread's code
-// page; false when it can't be read whole.
-bool ReadValue(const wchar_t* keyPath, const wchar_t* name,
-               std::uint32_t* openError, std::string* text) {
-  const platform::ScopedRegistryKey key(
-      platform::OpenMachineKey(keyPath, openError));
-  if (!key.IsValid()) return false;
-  wchar_t buffer[kValueUnits] = {};
-  if (!platform::ReadKeyValue(key.Get(), name, buffer, kValueUnits)) {
-    return false;
-  }
-  const wchar_t* const end = std::find(buffer, buffer + kValueUnits, L'\0');
-  *text = platform::WideToAnsi(buffer, static_cast<std::size_t>(end - buffer),
-                               platform::CodePage::kThread);
-  return true;
-}
 
 }  // namespace
 
+ValueRead ReadValue(const wchar_t* keyPath, const wchar_t* name) {
+  ValueRead value;
+  const platform::ScopedRegistryKey key(
+      platform::OpenMachineKey(keyPath, &value.openError));
+  if (!key.IsValid()) {
+    // A refusal that gives no code still counts as not opened.
+    if (value.openError == 0) value.openError = 1;
+    return value;
+  }
+  value.openError = 0;
+  wchar_t buffer[kValueUnits] = {};
+  value.read = platform::ReadKeyValue(key.Get(), name, buffer, kValueUnits);
+  if (value.read) {
+    const wchar_t* const end = std::find(buffer, buffer + kValueUnits, L'\0');
+    value.text.assign(buffer, static_cast<std::size_t>(end - buffer));
+  }
+  return value;
+}
+
+}  // namespace agent_registry
+
 AgentLocationReading ReadAgentLocation() {
+  using agent_registry::ReadValue;
   AgentLocationReading reading;
-  reading.serviceKey = kAgentServiceKeyText;
-  reading.productKey = kAgentProductKeyText;
-  reading.imagePathRead =
-      ReadValue(kAgentServiceKey, L"ImagePath", &reading.serviceKeyError,
-                &reading.location.imagePath);
-  reading.configPathRead =
-      ReadValue(kAgentProductKey, L"configPath", &reading.productKeyError,
-                &reading.location.configDirectory);
+  reading.serviceKey = agent_registry::kServiceKeyText;
+  reading.productKey = agent_registry::kProductKeyText;
+  const agent_registry::ValueRead imagePath =
+      ReadValue(agent_registry::kServiceKey, L"ImagePath");
+  reading.serviceKeyError = imagePath.openError;
+  reading.imagePathRead = imagePath.read;
+  reading.location.imagePath =
+      platform::WideToAnsi(imagePath.text, platform::CodePage::kThread);
+  const agent_registry::ValueRead configPath =
+      ReadValue(agent_registry::kProductKey, L"configPath");
+  reading.productKeyError = configPath.openError;
+  reading.configPathRead = configPath.read;
+  reading.location.configDirectory =
+      platform::WideToAnsi(configPath.text, platform::CodePage::kThread);
   return reading;
 }
