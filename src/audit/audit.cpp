@@ -49,10 +49,11 @@ std::string FindingsInsert(const std::vector<std::string>& texts) {
 
 std::vector<Finding> AuditTrust() {
   try {
-    return AuditLocations(platform::AnsiToUtf8(AgentLocation.imagePath,
-                                               platform::CodePage::kThread),
-                          platform::AnsiToUtf8(AgentLocation.configDirectory,
-                                               platform::CodePage::kThread),
+    // The registry's own texts, not their ANSI forms: a character that the
+    // code page lacks would make the path name nothing, and its object go
+    // unaudited.
+    return AuditLocations(AgentLocation.imagePathText,
+                          AgentLocation.configDirectoryText,
                           platform::WideToUtf8(platform::ModuleFileName()));
   } catch (...) {
     // Out of memory, in practice. An empty list would read as "all clear".

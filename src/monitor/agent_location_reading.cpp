@@ -54,11 +54,13 @@ AgentLocationReading ReadAgentLocation() {
   reading.imagePathRead = imagePath.read;
   reading.location.imagePath =
       platform::WideToAnsi(imagePath.text, platform::CodePage::kThread);
+  reading.location.imagePathText = platform::WideToUtf8(imagePath.text);
   const agent_registry::ValueRead configPath =
       ReadValue(agent_registry::kProductKey, L"configPath");
   reading.productKeyError = configPath.openError;
   reading.configPathRead = configPath.read;
   reading.location.configDirectory =
       platform::WideToAnsi(configPath.text, platform::CodePage::kThread);
+  reading.location.configDirectoryText = platform::WideToUtf8(configPath.text);
   return reading;
 }

@@ -28,6 +28,7 @@ class AuditRecordTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fakes::ResetAll();
+    AgentLocation = AgentLocationRecord();
     audit::ResetAuditRecord();
     events::ResetRecord();
   }
@@ -104,8 +105,8 @@ TEST_F(AuditRecordTest, AHugeSetIsCutToFitOneInsert) {
 // Supervision runs the audit at a thread's start and before a recovery's
 // commands, never in a cycle that finds the agent running.
 TEST_F(AuditRecordTest, SupervisionAuditsAtStartAndBeforeEachRecovery) {
-  AgentLocation.imagePath = "C:\\Agent\\riduvuruz.exe";
-  AgentLocation.configDirectory = "";
+  AgentLocation.imagePathText = "C:\\Agent\\riduvuruz.exe";
+  AgentLocation.configDirectoryText = "";
   fakes::Security().files["C:\\Agent"] =
       fakes::ParseSddl("O:SYD:(A;;0x1301ff;;;WD)");
   // Cycle 1 finds the agent running; cycle 2 misses it and recovers; cycle 3
@@ -133,8 +134,8 @@ TEST_F(AuditRecordTest, SupervisionAuditsAtStartAndBeforeEachRecovery) {
 // A thread whose first cycle recovers audits once, before the recovery's
 // commands, not a second time for its start.
 TEST_F(AuditRecordTest, AFirstCycleThatRecoversAuditsOnce) {
-  AgentLocation.imagePath = "C:\\Agent\\riduvuruz.exe";
-  AgentLocation.configDirectory = "";
+  AgentLocation.imagePathText = "C:\\Agent\\riduvuruz.exe";
+  AgentLocation.configDirectoryText = "";
   // An account the system is asked about once per audit.
   fakes::Security().files["C:\\Agent"] =
       fakes::ParseSddl("O:SYD:(A;;0x1301ff;;;S-1-5-21-1-2-3-1001)");
@@ -144,6 +145,21 @@ TEST_F(AuditRecordTest, AFirstCycleThatRecoversAuditsOnce) {
   EXPECT_EQ(fakes::Security().membershipAsked,
             (std::vector<std::string>{"S-1-5-21-1-2-3-1001"}));
   EXPECT_EQ(Log().Ids(), (Ids{events::kAuditFindings, events::kRecovery}));
+}
+
+// The audit reads the registry's own text of the agent's path: a character
+// that the ANSI code page lacks must not make the folder go unaudited.
+TEST_F(AuditRecordTest, APathBeyondTheCodePageIsAuditedAsTheRegistryHasIt) {
+  fakes::Registry()
+      .keys[L"SYSTEM\\CurrentControlSet\\Services\\riduvuruz"][L"ImagePath"] =
+      L"C:\\Agent\u00e5\\riduvuruz.exe";
+  LoadAgentLocation();
+  fakes::Security().files["C:\\Agent\xc3\xa5"] =
+      fakes::ParseSddl("O:SYD:(A;;0x1301ff;;;WD)");
+  const std::vector<audit::Finding> findings = audit::AuditTrust();
+  ASSERT_EQ(findings.size(), 1u);
+  EXPECT_EQ(findings[0].kind, audit::FindingKind::kWritable);
+  EXPECT_EQ(findings[0].object, "C:\\Agent\xc3\xa5");
 }
 
 }  // namespace
