@@ -34,6 +34,35 @@ reported_insert() { grep -F 'eventlog:ReportEventW L"' "$kLog" | grep -qF -- "$1
 # their order.
 nth_line() { grep -n "$(id_pattern "$1")" "$kLog" | sed -n "$2p" | cut -d: -f1; }
 reported_times() { [ "$(reported_count "$1")" -ge "$2" ]; }
+# recover WHAT: kills the agent and waits for the watchdog to start it again
+# and for the recovery's event 2000; leaves in `recoveries` the count of 2000s
+# before it.
+recover() {
+  agent=$(last_agent_pid)
+  starts=$(agent_starts)
+  recoveries=$(reported_count 2000)
+  win taskkill /F /pid "$agent" >/dev/null
+  wait_until 5 "agent $agent gone" pid_gone "$agent"
+  wait_until $((kRecovery + kCycle)) "agent restart ($1)" agent_started_times $((starts + 1))
+  wait_until 5 "the recovery event ($1)" reported_times 2000 $((recoveries + 1))
+}
+# between_recoveries ID N: the Nth event ID comes after the 2000 of the
+# recovery before this one and before this recovery's own 2000.
+between_recoveries() {
+  local line
+  line=$(nth_line "$1" "$2")
+  { { [ "$recoveries" -eq 0 ] || [ "$(nth_line 2000 "$recoveries")" -lt "$line" ]; } &&
+    [ "$line" -lt "$(nth_line 2000 $((recoveries + 1)))" ]; } ||
+    e2e_fail "event $1 is not between the earlier recovery's 2000 and this one's"
+}
+# inserts_of ID N: the inserts of the Nth event ID, one a line: those on the
+# eventlog channel after the call's own line (advapi) up to the next call.
+inserts_of() {
+  grep -F 'ReportEventW' "$kLog" |
+    awk -v id="$(printf ',0x0000,0x%08x,' "$1")" -v n="$2" '
+      index($0, "ReportEventW (") { seen += index($0, id) > 0; inside = seen == n && index($0, id) > 0; next }
+      inside { print }'
+}
 
 register_agent "$(free_port)"
 configure_agent '{}'
@@ -66,35 +95,6 @@ sleep $((2 * kCycle))
 check_eq "$(reported_count 4000)" 1 "events 4000 after idle cycles"
 agent=$(last_agent_pid)
 pid_alive "$agent" || e2e_fail "the agent $agent is gone"
-
-# recover WHAT: kills the agent and waits for the watchdog to start it again
-# and for the recovery's event 2000; RECOVERIES is the count of 2000s before.
-recover() {
-  agent=$(last_agent_pid)
-  starts=$(agent_starts)
-  recoveries=$(reported_count 2000)
-  win taskkill /F /pid "$agent" >/dev/null
-  wait_until 5 "agent $agent gone" pid_gone "$agent"
-  wait_until $((kRecovery + kCycle)) "agent restart ($1)" agent_started_times $((starts + 1))
-  wait_until 5 "the recovery event ($1)" reported_times 2000 $((recoveries + 1))
-}
-# between_recoveries ID N: the Nth event ID comes after the 2000 of the
-# recovery before this one and before this recovery's own 2000.
-between_recoveries() {
-  local line
-  line=$(nth_line "$1" "$2")
-  { { [ "$recoveries" -eq 0 ] || [ "$(nth_line 2000 "$recoveries")" -lt "$line" ]; } &&
-    [ "$line" -lt "$(nth_line 2000 $((recoveries + 1)))" ]; } ||
-    e2e_fail "event $1 is not between the earlier recovery's 2000 and this one's"
-}
-# inserts_of ID N: the inserts of the Nth event ID, one a line: those on the
-# eventlog channel after the call's own line (advapi) up to the next call.
-inserts_of() {
-  grep -F 'ReportEventW' "$kLog" |
-    awk -v id="$(printf ',0x0000,0x%08x,' "$1")" -v n="$2" '
-      index($0, "ReportEventW (") { seen += index($0, id) > 0; inside = seen == n && index($0, id) > 0; next }
-      inside { print }'
-}
 
 e2e_log "--- folder and server.conf restored: the next recovery writes the changed set, the key alone"
 chmod o-w "$kAgentFolder" "$kServerConf"
