@@ -3,10 +3,9 @@
 # service installed: it lists the holders of the watched ports from one
 # netstat listing and what a recovery would do with each, kills and starts
 # nothing, and its exit code follows the machine's state: 0 when all is well,
-# 2 for an unusable server.conf, 4 for a world-writable one or agent folder
-# (the trust audit),
-# 8 for an agent that does not run, 1 for an agent that is not installed;
-# each back to 0 once repaired.
+# 2 for an unusable server.conf, 4 for a world-writable one, agent folder or
+# agent service key (the trust audit), 8 for an agent that does not run, 1 for
+# an agent that is not installed; each back to 0 once repaired.
 #   check.sh WATCHDOG_EXE FIXTURE_DIR PREFIX
 set -euo pipefail
 # shellcheck source=tests/e2e/lib.sh
@@ -112,6 +111,13 @@ grep '^finding : ' "$E2E_WORK/agent_folder_world_writable.txt" | grep -qF 'C:\e2
   e2e_fail "agent_folder_world_writable: no finding names the agent's folder"
 chmod o-w "$E2E_C/e2e/agent"
 run_check agent_folder_restored 0
+set_key_security "$E2E_AGENT_KEY" "$E2E_KEY_WORLD_WRITABLE"
+run_check agent_key_world_writable 4
+has_line agent_key_world_writable "finding : HKEY_LOCAL_MACHINE\\$E2E_AGENT_KEY: Everyone (S-1-1-0) may set value, create subkey, delete, change permissions, take ownership, and is not a trusted account. Remedy: in regedit, HKEY_LOCAL_MACHINE\\$E2E_AGENT_KEY > Permissions: leave S-1-1-0 Read only"
+check_eq "$(grep -c '^finding : ' "$E2E_WORK/agent_key_world_writable.txt")" 1 \
+  "findings with the agent's service key world-writable"
+set_key_security "$E2E_AGENT_KEY" "$E2E_KEY_TRUSTED_ONLY"
+run_check agent_key_restored 0
 
 win taskkill /F /pid "$agent" >/dev/null
 wait_until 5 "agent $agent gone" pid_gone "$agent"

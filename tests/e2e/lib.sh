@@ -240,6 +240,27 @@ register_agent() {
     grep -qF "$E2E_AGENT_WIN" || e2e_fail "the agent's ImagePath is not registered"
 }
 
+# The agent's service key below HKEY_LOCAL_MACHINE, and security for it in
+# SDDL: SYSTEM and Administrators keep full control, and Everyone gets it too
+# (world-writable), read only (what the audit's remedy leaves), or nothing.
+# Each sets the owner (Administrators) too: given a DACL alone, Wine makes
+# the caller's primary group ("None") the owner of a key that `sc create`
+# made, an untrusted owner that the audit would report besides.
+# shellcheck disable=SC2034  # read by the scenarios
+E2E_AGENT_KEY='SYSTEM\CurrentControlSet\Services\riduvuruz' \
+  E2E_KEY_WORLD_WRITABLE='O:BAD:(A;;KA;;;SY)(A;;KA;;;BA)(A;;KA;;;WD)' \
+  E2E_KEY_EVERYONE_READS='O:BAD:(A;;KA;;;SY)(A;;KA;;;BA)(A;;KR;;;WD)' \
+  E2E_KEY_TRUSTED_ONLY='O:BAD:(A;;KA;;;SY)(A;;KA;;;BA)'
+
+# set_key_security SUBKEY SDDL: replaces the DACL of HKLM\SUBKEY (and its
+# owner, when SDDL has O:); Wine has no command for it.
+set_key_security() {
+  local now
+  now=$(win "$E2E_FIXTURES/e2e_key_security.exe" "$1" "$2" | tr -d '\r') ||
+    e2e_fail "could not set the security of HKLM\\$1: $now"
+  e2e_log "HKLM\\$1 now has $now"
+}
+
 # configure_agent JSON: writes server.conf and points configPath at it.
 configure_agent() {
   printf '%s\n' "$1" >"$E2E_C/e2e/conf/server.conf"
