@@ -21,18 +21,10 @@ readonly kOneCycle=$((kCycle + 8))
 readonly kRecovery=$((2 * kCycle + 1 + 15))
 readonly kLog="$E2E_WORK/services.err"
 
-wineserver -k 2>/dev/null || true
-timeout 20 wineserver -w 2>/dev/null || true
-(wineserver -p -f >/dev/null 2>&1 &)
-WINEDEBUG=-all,+eventlog,fixme+advapi wine cmd /c exit </dev/null >/dev/null 2>>"$kLog"
-
-id_pattern() { printf 'ReportEventW (.*,0x0000,0x%08x,' "$1"; }
-reported_id() { grep -q "$(id_pattern "$1")" "$kLog"; }
-reported_count() { grep -c "$(id_pattern "$1")" "$kLog" || true; }
-reported_insert() { grep -F 'eventlog:ReportEventW L"' "$kLog" | grep -qF -- "$1"; }
+e2e_trace_events "$kLog"
 # The line number of the Nth event with an ID (1 for the first), to tell
 # their order.
-nth_line() { grep -n "$(id_pattern "$1")" "$kLog" | sed -n "$2p" | cut -d: -f1; }
+nth_line() { grep -n "$(event_id_pattern "$1")" "$kLog" | sed -n "$2p" | cut -d: -f1; }
 reported_times() { [ "$(reported_count "$1")" -ge "$2" ]; }
 # recover WHAT: kills the agent and waits for the watchdog to start it again
 # and for the recovery's event 2000; leaves in `recoveries` the count of 2000s

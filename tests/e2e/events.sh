@@ -24,15 +24,7 @@ readonly kLog="$E2E_WORK/services.err"
 readonly kSourceKey='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\didurozir'
 readonly kMessageDll='C:\Program Files\QUENTAR\didurozir-messages.dll'
 
-wineserver -k 2>/dev/null || true
-timeout 20 wineserver -w 2>/dev/null || true
-(wineserver -p -f >/dev/null 2>&1 &)
-WINEDEBUG=-all,+eventlog,fixme+advapi wine cmd /c exit </dev/null >/dev/null 2>>"$kLog"
-
-# reported_id ID: the event was written (Wine prints the ID in hex);
-# reported_insert TEXT: one of the inserts written holds TEXT.
-reported_id() { grep -q "ReportEventW (.*,0x0000,0x$(printf '%08x' "$1")," "$kLog"; }
-reported_insert() { grep -F 'eventlog:ReportEventW L"' "$kLog" | grep -qF -- "$1"; }
+e2e_trace_events "$kLog"
 
 register_agent "$(free_port)"
 configure_agent '{"listening_ports": "4901,4902", "ssl_port": 4903}'

@@ -64,6 +64,27 @@ e2e_begin() {
   e2e_install_standins
 }
 
+# e2e_trace_events LOG: Wine keeps no Event Log. Its ReportEventW prints the
+# event ID on fixme:advapi and each insert on the "eventlog" channel, on the
+# standard error of the service's process, which inherits it from
+# services.exe: so the prefix's server is restarted and services.exe started
+# with those channels and its standard error appended to LOG.
+e2e_trace_events() {
+  E2E_EVENT_LOG=$1
+  wineserver -k 2>/dev/null || true
+  timeout 20 wineserver -w 2>/dev/null || true
+  (wineserver -p -f >/dev/null 2>&1 &)
+  WINEDEBUG=-all,+eventlog,fixme+advapi wine cmd /c exit </dev/null >/dev/null 2>>"$E2E_EVENT_LOG"
+}
+# What e2e_trace_events caught: event_id_pattern ID matches the line of an
+# event written with ID (Wine prints it in hex); reported_id ID: it was
+# written; reported_count ID: how many times; reported_insert TEXT: an insert
+# written holds TEXT.
+event_id_pattern() { printf 'ReportEventW (.*,0x0000,0x%08x,' "$1"; }
+reported_id() { grep -q "$(event_id_pattern "$1")" "$E2E_EVENT_LOG"; }
+reported_count() { grep -c "$(event_id_pattern "$1")" "$E2E_EVENT_LOG" || true; }
+reported_insert() { grep -F 'eventlog:ReportEventW L"' "$E2E_EVENT_LOG" | grep -qF -- "$1"; }
+
 # Ends the prefix's processes and server; removes the prefix after a pass.
 e2e_end() {
   local status=$?
