@@ -36,6 +36,9 @@ bool ProcessCreationTime(ProcessHandle* process, std::uint64_t* time);
 // Whether the process has ended (its handle is signalled); never waits.
 ProcessAnswer HasProcessEnded(ProcessHandle* process);
 
+// Waits, `timeoutMs` at most, until the process has ended; true when it has.
+bool WaitForProcessEnd(ProcessHandle* process, std::uint32_t timeoutMs);
+
 // Whether Windows marks the process critical: ending it stops the system.
 ProcessAnswer IsProcessCritical(ProcessHandle* process);
 

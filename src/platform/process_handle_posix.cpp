@@ -21,6 +21,8 @@ ProcessAnswer HasProcessEnded(ProcessHandle*) {
   return ProcessAnswer::kUnknown;
 }
 
+bool WaitForProcessEnd(ProcessHandle*, std::uint32_t) { return false; }
+
 ProcessAnswer IsProcessCritical(ProcessHandle*) {
   return ProcessAnswer::kUnknown;
 }

@@ -51,6 +51,10 @@ ProcessHandle* OpenProcessHandle(std::uint32_t pid, OpenFailure* failure) {
   return reinterpret_cast<ProcessHandle*>(handle);
 }
 
+bool WaitForProcessEnd(ProcessHandle* process, std::uint32_t timeoutMs) {
+  return WaitForSingleObject(ToHandle(process), timeoutMs) == WAIT_OBJECT_0;
+}
+
 void CloseProcessHandle(ProcessHandle* process) {
   CloseHandle(ToHandle(process));
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "platform/process_handle.h"
+
 namespace platform {
 
 // A service's status as the Service Control Manager reports it; the fields of
@@ -89,9 +91,11 @@ void CloseServiceManagerHandle(ScHandle handle);
 // The ID of the process the service runs in; 0 when it runs in none or that
 // can't be told.
 std::uint32_t ServiceProcessId(ScHandle service);
-// Waits, `timeoutMs` at most, until process `pid` has ended; true when it has
-// or there is no such process.
-bool WaitForProcessEnd(std::uint32_t pid, std::uint32_t timeoutMs);
+// Opens the process that the service runs in now, so that its end can be
+// awaited (WaitForProcessEnd) through a stop: held open, its PID can't pass to
+// another process. Null when the service runs in none (kNoSuchProcess) or its
+// process can't be opened (kRefused).
+ProcessHandle* OpenServiceProcess(ScHandle service, OpenFailure* failure);
 // The calling thread's last error code (GetLastError).
 std::uint32_t LastServiceError();
 

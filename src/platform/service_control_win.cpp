@@ -113,12 +113,21 @@ std::uint32_t ServiceProcessId(ScHandle service) {
   return status.dwProcessId;
 }
 
-bool WaitForProcessEnd(std::uint32_t pid, std::uint32_t timeoutMs) {
-  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-  if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
-  const bool ended = WaitForSingleObject(process, timeoutMs) == WAIT_OBJECT_0;
-  CloseHandle(process);
-  return ended;
+ProcessHandle* OpenServiceProcess(ScHandle service, OpenFailure* failure) {
+  const std::uint32_t pid = ServiceProcessId(service);
+  if (pid == 0) {
+    *failure = OpenFailure::kNoSuchProcess;
+    return nullptr;
+  }
+  ProcessHandle* process = OpenProcessHandle(pid, failure);
+  // The service's process may have ended between the two calls and its PID
+  // passed to another: what is held must still be the service's.
+  if (process != nullptr && ServiceProcessId(service) != pid) {
+    CloseProcessHandle(process);
+    *failure = OpenFailure::kNoSuchProcess;
+    return nullptr;
+  }
+  return process;
 }
 
 bool StartNamedService(ScHandle service) {

@@ -135,14 +135,17 @@ std::uint32_t StopServiceAndWait();
 // executable, rewrites its registration to the settings; a registration of
 // another executable is refused with 1073 and left as it is.
 std::uint32_t PackageInstallService();
-// UninstallService; a service that is not there is no failure.
+// UninstallService, but only of a registration of this very executable: one
+// of another executable, like a service that is not there, is left alone and
+// no failure.
 std::uint32_t PackageUninstallService();
-// Stops the service and waits, 10 s at most, for its process to end, so that
-// its executable can be replaced; 258 when either does not finish. A service
-// that is not there is no failure.
+// Stops the service and waits, 10 s at most, for the process it ran in before
+// the stop to end, so that its executable can be replaced; 258 when either
+// does not finish or that process can't be awaited. A service that is not
+// there is no failure.
 std::uint32_t PackageStopService();
-// Undoes PackageInstallService: uninstalls the service only when it runs this
-// very executable.
+// Undoes PackageInstallService in a failed fresh installation, as
+// PackageUninstallService: only a registration of this very executable goes.
 std::uint32_t PackageUndoInstall();
 // The service's current state, 1 to 7, or 0 when it can't be obtained.
 std::uint32_t QueryServiceState();

@@ -222,14 +222,17 @@ std::uint32_t UninstallService() {
   // A service that won't stop stays installed rather than be left running
   // marked for deletion.
   if (status.currentState != kServiceStopped) {
-    const std::uint32_t process =
-        platform::ServiceProcessId(target.service.Get());
+    platform::OpenFailure failure;
+    const platform::ScopedProcessHandle process(
+        platform::OpenServiceProcess(target.service.Get(), &failure));
     const std::uint32_t stopResult = StopServiceAndWait();
     if (stopResult != 0) return stopResult;
     // A stopped service's process lives on for a moment, holding its
     // executable (which an uninstaller removes next) and the service's
     // entry. Bounded: the deletion follows anyway.
-    if (process != 0) platform::WaitForProcessEnd(process, kProcessEndWaitMs);
+    if (process.IsValid()) {
+      platform::WaitForProcessEnd(process.Get(), kProcessEndWaitMs);
+    }
   }
   if (!platform::DeleteNamedService(target.service.Get())) {
     return platform::LastServiceError();
@@ -272,32 +275,6 @@ std::uint32_t PackageInstallService() {
 }
 
 std::uint32_t PackageUninstallService() {
-  const std::uint32_t result = UninstallService();
-  return result == kErrorServiceDoesNotExist ? 0 : result;
-}
-
-std::uint32_t PackageStopService() {
-  std::uint32_t process = 0;
-  {
-    OpenedService opened;
-    const std::uint32_t error = OpenOwnService(opened);
-    if (error == kErrorServiceDoesNotExist) return 0;
-    if (error != 0) return error;
-    process = platform::ServiceProcessId(opened.service.Get());
-  }
-  const std::uint32_t stopped = StopServiceAndWait();
-  if (stopped != 0) return stopped;
-  // The manager reports the service stopped while its process may still be
-  // ending, its executable still mapped: replaced now, it would be replaced
-  // only at the next boot.
-  if (process != 0 &&
-      !platform::WaitForProcessEnd(process, kProcessEndWaitMs)) {
-    return kWaitTimeout;
-  }
-  return 0;
-}
-
-std::uint32_t PackageUndoInstall() {
   {
     OpenedService opened;
     const std::uint32_t error = OpenOwnService(opened);
@@ -307,7 +284,39 @@ std::uint32_t PackageUndoInstall() {
     const std::uint32_t refusal =
         RunsThisExecutable(opened.service.Get(), ours);
     if (refusal != 0) return refusal;
+    // Another folder's registration is that folder's to remove: this
+    // package never made it (PackageInstallService refuses to take one over).
     if (!ours) return 0;
   }
-  return PackageUninstallService();
+  const std::uint32_t result = UninstallService();
+  return result == kErrorServiceDoesNotExist ? 0 : result;
 }
+
+std::uint32_t PackageStopService() {
+  platform::ScopedProcessHandle process;
+  platform::OpenFailure failure = platform::OpenFailure::kNone;
+  {
+    OpenedService opened;
+    const std::uint32_t error = OpenOwnService(opened);
+    if (error == kErrorServiceDoesNotExist) return 0;
+    if (error != 0) return error;
+    // Opened before the stop: a PID opened after it may already name
+    // another process, and the wait would be for a stranger.
+    process = platform::ScopedProcessHandle(
+        platform::OpenServiceProcess(opened.service.Get(), &failure));
+  }
+  const std::uint32_t stopped = StopServiceAndWait();
+  if (stopped != 0) return stopped;
+  // The manager reports the service stopped while its process may still be
+  // ending, its executable still mapped: replaced now, it would be replaced
+  // only at the next boot. A process that could not be opened can't be
+  // waited for.
+  if (failure == platform::OpenFailure::kRefused) return kWaitTimeout;
+  if (process.IsValid() &&
+      !platform::WaitForProcessEnd(process.Get(), kProcessEndWaitMs)) {
+    return kWaitTimeout;
+  }
+  return 0;
+}
+
+std::uint32_t PackageUndoInstall() { return PackageUninstallService(); }

@@ -93,3 +93,17 @@ std::uint64_t SystemTimeNow() {
 }
 
 }  // namespace platform
+
+namespace fakes {
+
+platform::ProcessHandle* OpenFakeProcess(std::uint32_t pid) {
+  std::lock_guard<std::mutex> lock(ProcessTableLock());
+  ++ProcessHandles().opened;
+  return new platform::ProcessHandle{pid};
+}
+
+std::uint32_t FakeProcessPid(const platform::ProcessHandle* process) {
+  return process->pid;
+}
+
+}  // namespace fakes

@@ -41,6 +41,11 @@ struct ProcessHandleFake {
 
 ProcessHandleFake& ProcessHandles();
 
+// A handle of process `pid` as OpenProcessHandle hands one out, counted in
+// ProcessHandles(), for the fakes of other calls that open a process.
+platform::ProcessHandle* OpenFakeProcess(std::uint32_t pid);
+std::uint32_t FakeProcessPid(const platform::ProcessHandle* process);
+
 }  // namespace fakes
 
 #endif  // DIDUROZIR_TESTS_FAKES_FAKE_PROCESS_HANDLE_H_

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "fakes/fake_process_handle.h"
+
 namespace fakes {
 
 namespace {
@@ -287,7 +289,23 @@ std::uint32_t ServiceProcessId(ScHandle service) {
   return found->processId;
 }
 
-bool WaitForProcessEnd(std::uint32_t pid, std::uint32_t) {
+ProcessHandle* OpenServiceProcess(ScHandle service, OpenFailure* failure) {
+  const std::uint32_t pid = ServiceProcessId(service);
+  if (pid == 0) {
+    *failure = OpenFailure::kNoSuchProcess;
+    return nullptr;
+  }
+  if (ServiceControl().refuseProcessOpen) {
+    *failure = OpenFailure::kRefused;
+    return nullptr;
+  }
+  *failure = OpenFailure::kNone;
+  ServiceControl().processOpens.emplace_back(pid, FindService(service)->state);
+  return fakes::OpenFakeProcess(pid);
+}
+
+bool WaitForProcessEnd(ProcessHandle* process, std::uint32_t) {
+  const std::uint32_t pid = fakes::FakeProcessPid(process);
   bool stopped = true;
   for (const auto& [name, service] : ServiceControl().services) {
     if (service.processId == pid && service.state != kStopped) stopped = false;

@@ -90,6 +90,10 @@ struct ServiceControlFake {
   };
   std::vector<Failure> failures;
   std::map<ScCall, int> calls;  // how often each kind was called
+  // Every process OpenServiceProcess opened: its PID, and its service's state
+  // at the time.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> processOpens;
+  bool refuseProcessOpen = false;  // OpenServiceProcess is refused
   // Every WaitForProcessEnd: the PID, and whether the service with that
   // process was stopped by then.
   std::vector<std::pair<std::uint32_t, bool>> processWaits;

@@ -227,30 +227,31 @@ TEST_F(RealServiceTest, InstallSetsDescriptionAndRestartActions) {
 }
 
 // The process the manager names for the running service is the fixture's
-// own; a stopped service runs in none. A buffer size the manager refuses
-// would give 0 for the running one too.
-TEST_F(RealServiceTest, TellsTheProcessOfTheRunningServiceOnly) {
+// own, held open through the stop until it has ended; a stopped service runs
+// in none. A buffer size the manager refuses would give 0 for the running one
+// too.
+TEST_F(RealServiceTest, HoldsTheProcessOfTheRunningServiceOnly) {
   ASSERT_EQ(InstallService(), 0u);
   ASSERT_EQ(StartServiceAndWait(), 0u);
-  std::uint32_t pid = 0;
-  {
-    platform::ScopedScHandle manager(
-        platform::OpenServiceManager(SC_MANAGER_ALL_ACCESS));
-    platform::ScopedScHandle service(platform::OpenNamedService(
-        manager.Get(), ServiceSettings.serviceName, SERVICE_ALL_ACCESS));
-    ASSERT_TRUE(service.IsValid());
-    pid = platform::ServiceProcessId(service.Get());
-  }
-  ASSERT_NE(pid, 0u);
-  EXPECT_EQ(ImageOf(pid), L"fixture_service.exe");
-
-  ASSERT_EQ(StopServiceAndWait(), 0u);
-  EXPECT_TRUE(platform::WaitForProcessEnd(pid, 10000));
   platform::ScopedScHandle manager(
       platform::OpenServiceManager(SC_MANAGER_ALL_ACCESS));
   platform::ScopedScHandle service(platform::OpenNamedService(
       manager.Get(), ServiceSettings.serviceName, SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(service.IsValid());
+  const std::uint32_t pid = platform::ServiceProcessId(service.Get());
+  ASSERT_NE(pid, 0u);
+  EXPECT_EQ(ImageOf(pid), L"fixture_service.exe");
+  platform::OpenFailure failure = platform::OpenFailure::kNone;
+  const platform::ScopedProcessHandle process(
+      platform::OpenServiceProcess(service.Get(), &failure));
+  ASSERT_TRUE(process.IsValid()) << static_cast<int>(failure);
+  EXPECT_FALSE(platform::WaitForProcessEnd(process.Get(), 0)) << "running";
+
+  ASSERT_EQ(StopServiceAndWait(), 0u);
+  EXPECT_TRUE(platform::WaitForProcessEnd(process.Get(), 10000));
   EXPECT_EQ(platform::ServiceProcessId(service.Get()), 0u);
+  EXPECT_EQ(platform::OpenServiceProcess(service.Get(), &failure), nullptr);
+  EXPECT_EQ(failure, platform::OpenFailure::kNoSuchProcess);
 }
 
 // Every field of a status report reaches the manager as given: the fixture

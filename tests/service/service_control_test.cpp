@@ -18,10 +18,16 @@ constexpr std::uint32_t kServiceExists = 1073;
 
 class ServiceControlTest : public ServiceFixture {
  protected:
-  void TearDown() override { EXPECT_EQ(scm().HandleProblems(), ""); }
+  void TearDown() override {
+    EXPECT_EQ(scm().HandleProblems(), "");
+    EXPECT_EQ(fakes::ProcessHandles().OpenNow(), 0) << "process handles";
+  }
 
+  // Registered, as -install registers it, to run this executable.
   fakes::FakeService& Installed(std::uint32_t state) {
-    return scm().AddService(kName, state);
+    fakes::FakeService& service = scm().AddService(kName, state);
+    service.binaryPathName = ServiceSettings.binaryPathName;
+    return service;
   }
   int Interrogations(const fakes::FakeService& service) const {
     int count = 0;
@@ -418,13 +424,16 @@ TEST_F(ServiceControlTest, PackageInstallCreatesOrReportsARefusal) {
   EXPECT_EQ(PackageInstallService(), kAccessDenied);
 }
 
-// Before an upgrade replaces the executable: the service stopped, then its
-// process waited for; any part that does not finish is a failure.
+// Before an upgrade replaces the executable: the service stopped, then the
+// process it ran in waited for, held open from before the stop (once stopped,
+// its PID may name another process); any part that does not finish, or a
+// process that can't be held, is a failure.
 struct PackageStopCase {
   const char* what;
   bool installed;
   std::uint32_t stateAfterStop;
   bool processEnds;
+  bool processOpens;
   std::uint32_t expected;
   std::vector<std::pair<std::uint32_t, bool>> waits;
 };
@@ -441,24 +450,39 @@ TEST_P(PackageStopTest, WaitsForTheProcessOfTheStoppedService) {
     service.stateAfterStop = c.stateAfterStop;
   }
   scm().processesEnd = c.processEnds;
+  scm().refuseProcessOpen = !c.processOpens;
   EXPECT_EQ(PackageStopService(), c.expected) << c.what;
   EXPECT_EQ(scm().processWaits, c.waits) << c.what;
+  if (c.installed && c.processOpens) {
+    EXPECT_EQ(scm().processOpens,
+              (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{3120, 4}}))
+        << c.what << ": opened while it ran";
+  }
   EXPECT_EQ(scm().Has(kName), c.installed) << "never deleted";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Stops, PackageStopTest,
     ::testing::Values(
-        PackageStopCase{"stops and ends", true, 1, true, 0, {{3120, true}}},
+        PackageStopCase{
+            "stops and ends", true, 1, true, true, 0, {{3120, true}}},
         PackageStopCase{"the process lingers",
                         true,
                         1,
                         false,
+                        true,
                         kWaitTimeout,
                         {{3120, true}}},
+        PackageStopCase{"the process can't be held",
+                        true,
+                        1,
+                        true,
+                        false,
+                        kWaitTimeout,
+                        {}},
         PackageStopCase{
-            "the stop never arrives", true, 3, true, kWaitTimeout, {}},
-        PackageStopCase{"no service", false, 1, true, 0, {}}));
+            "the stop never arrives", true, 3, true, true, kWaitTimeout, {}},
+        PackageStopCase{"no service", false, 1, true, true, 0, {}}));
 
 TEST_F(ServiceControlTest, PackageUninstallFailsOnlyWhereTheServiceStays) {
   EXPECT_EQ(PackageUninstallService(), 0u) << "none there";
@@ -472,19 +496,30 @@ TEST_F(ServiceControlTest, PackageUninstallFailsOnlyWhereTheServiceStays) {
   EXPECT_FALSE(scm().Has(kName));
 }
 
-// A failed fresh installation takes back only a registration of its own.
-TEST_F(ServiceControlTest, PackageUndoInstallKeepsAnotherExecutables) {
-  EXPECT_EQ(PackageUndoInstall(), 0u) << "none there";
+// The package's removal, and the rollback of its fresh installation, take away
+// only a registration of their own executable: another folder's stays,
+// running, and is no failure.
+class PackageRemovalTest
+    : public ServiceControlTest,
+      public ::testing::WithParamInterface<std::uint32_t (*)()> {};
+
+TEST_P(PackageRemovalTest, KeepsAnotherExecutables) {
+  EXPECT_EQ(GetParam()(), 0u) << "none there";
 
   Installed(4).binaryPathName = L"C:\\tools\\didurozir.exe";
-  EXPECT_EQ(PackageUndoInstall(), 0u);
+  EXPECT_EQ(GetParam()(), 0u);
   ASSERT_TRUE(scm().Has(kName));
   EXPECT_EQ(scm().services.at(kName).state, 4u);
+  EXPECT_TRUE(scm().services.at(kName).controls.empty()) << "never stopped";
 
   scm().services.at(kName).binaryPathName = kOwnPath;
-  EXPECT_EQ(PackageUndoInstall(), 0u);
+  EXPECT_EQ(GetParam()(), 0u);
   EXPECT_FALSE(scm().Has(kName));
 }
+
+INSTANTIATE_TEST_SUITE_P(Switches, PackageRemovalTest,
+                         ::testing::Values(PackageUninstallService,
+                                           PackageUndoInstall));
 }  // namespace
 
 namespace {
@@ -569,11 +604,11 @@ INSTANTIATE_TEST_SUITE_P(
                    true,
                    4,
                    {kCreateServiceRight, kAll}},
-        AccessCase{"package uninstall",
+        AccessCase{"package uninstall: whose, then as uninstall",
                    PackageUninstallService,
                    true,
                    4,
-                   {kAll, kAll, kAll, kAll, kAll}},
+                   {kAll, kAll, kAll, kAll, kAll, kAll}},
         AccessCase{"package stop",
                    PackageStopService,
                    true,
@@ -637,6 +672,9 @@ TEST_P(ProcessWaitTest, WaitsForTheProcessReadBeforeTheStop) {
   service.stateAfterStop = c.stateAfterStop;
   service.upcomingStates = c.upcomingStates;
   EXPECT_EQ(c.operation(), 0u) << c.what;
+  EXPECT_EQ(scm().processOpens,
+            (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{3120, 4}}))
+      << c.what << ": held from before the stop";
   EXPECT_EQ(scm().processWaits,
             (std::vector<std::pair<std::uint32_t, bool>>{{3120, true}}))
       << c.what;

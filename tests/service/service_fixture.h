@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "fakes/fake_event_log.h"
+#include "fakes/fake_process_handle.h"
 #include "fakes/fake_service_control.h"
 #include "fakes/fake_service_runtime.h"
 #include "fakes/fake_system.h"
@@ -20,6 +21,7 @@ class ServiceFixture : public ::testing::Test {
   void SetUp() override {
     fakes::ServiceControl().Reset();
     fakes::EventLog().Reset();
+    fakes::ProcessHandles().Reset();
     fakes::ServiceRuntime().Reset();
     fakes::System().Reset();
     stub::Monitor().Reset();
