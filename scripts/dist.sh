@@ -3,7 +3,9 @@
 # information in didurozir.exe.debug beside it, linked by .gnu_debuglink),
 # didurozir-messages.dll, the MSI package didurozir-<version>-x64.msi, and
 # SHA256SUMS of them. Refuses an executable whose file version is not the
-# project's. Does its own set-up on a fresh Debian 12 machine.
+# project's or that lacks ASLR, DEP or stack protection (pe_hardening.py), and
+# a package whose tables break what docs/package.md promises (msi_tables.py).
+# Does its own set-up on a fresh Debian 12 machine.
 # With a certificate (SIGN_PKCS12 or SIGN_PKCS11_*, see scripts/sign.sh) the
 # executable, the DLL and the MSI built from them are signed with Authenticode.
 set -euo pipefail
@@ -25,6 +27,12 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 # one in an upgrade (Windows Installer keeps a file of equal version).
 python3 scripts/pe_version.py "$build/src/app/didurozir.exe" --expect "$version" || {
   echo "dist: didurozir.exe is not stamped with the project version $version: not packaged" >&2
+  exit 1
+}
+# The hardening the release promises, read from the linked executable (its
+# symbols show the stack protector at work; stripping changes no flag).
+python3 scripts/pe_hardening.py "$build/src/app/didurozir.exe" || {
+  echo "dist: didurozir.exe lacks the hardening above: not packaged" >&2
   exit 1
 }
 dist=$root/dist
@@ -56,7 +64,9 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 cp "$dist/didurozir.exe" "$dist/didurozir-messages.dll" "$stage/"
 msi=didurozir-$version-x64.msi
-(cd "$stage" && wixl -a x64 -D Version="$version" -o "$dist/$msi" "$root/packaging/didurozir.wxs")
+# The package's tables are checked before it is signed: what Windows
+# Installer executes is what counts, not what the source says.
+scripts/package.sh "$stage" "$version" "$dist/$msi" || { rm -rf "$dist"; exit 1; }
 sign_release "$dist/$msi"
 
 (cd "$dist" && sha256sum didurozir.exe didurozir-messages.dll "$msi" >SHA256SUMS)

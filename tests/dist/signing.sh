@@ -138,7 +138,7 @@ out=$(env "${kP12[@]}" "$kSign" --check)
   fail "--check with a PKCS#12 file: '$out'"
 env "${kP12[@]}" "$kSign" stage/didurozir.exe stage/didurozir-messages.dll
 readonly kMsi="didurozir-$kVersion-x64.msi"
-(cd stage && wixl -a x64 -D Version="$kVersion" -o "../$kMsi" "$kSource/packaging/didurozir.wxs")
+"$kSource/scripts/package.sh" stage "$kVersion" "$kMsi"
 env "${kP12[@]}" "$kSign" "$kMsi"
 
 for file in stage/didurozir.exe stage/didurozir-messages.dll "$kMsi"; do

@@ -1,17 +1,17 @@
 #!/usr/bin/env bash
-# The MSI package as deployment tools use it: built with wixl, installed
-# silently with msiexec. A service registered by hand from another folder is
-# refused and kept; the installation registers the service as -install
-# registers it, running, supervising the agent; a repair and a package of a
-# later version installed over it stop the service and wait for its process
-# before the files, and leave one service, running (the new executable after
-# the upgrade). Which custom actions each run schedules is read from the
-# verbose log: the rollback that deletes the service only in a fresh
-# installation (Wine runs no rollback custom action; docs/package.md). A
-# removal whose stop does not finish fails and keeps files and service; the
-# uninstallation then leaves no service, no event source, no file and no
-# folder.
-#   msi.sh WATCHDOG_EXE FIXTURE_DIR PREFIX NEXT_EXE VERSION NEXT_VERSION WXS
+# The MSI package as deployment tools use it: built as make dist builds it,
+# installed silently with msiexec. A service registered by hand from another
+# folder is refused and kept; the installation registers the service as
+# -install registers it, running, supervising the agent; a repair and a
+# package of a later version installed over it stop the service and wait for
+# its process before the files, and leave one service, running (the new
+# executable after the upgrade, the earlier version removed after it).
+# Which custom actions each run schedules is read from the verbose log: each
+# kind of run schedules its rollback partners (Wine runs no rollback custom
+# action; docs/package.md and scripts/msi_tables.py). A removal whose stop
+# does not finish fails and keeps files and service; the uninstallation then
+# leaves no service, no event source, no file and no folder.
+#   msi.sh WATCHDOG_EXE FIXTURE_DIR PREFIX NEXT_EXE VERSION NEXT_VERSION PACKAGE_SH
 set -euo pipefail
 if ! command -v wixl >/dev/null; then
   echo "wixl is missing (Debian package wixl): package not tried"
@@ -19,7 +19,7 @@ if ! command -v wixl >/dev/null; then
 fi
 # shellcheck source=tests/e2e/lib.sh
 source "$(dirname "$0")/lib.sh"
-readonly kNextExe=$(realpath "$4") kVersion=$5 kNextVersion=$6 kWxs=$(realpath "$7")
+readonly kNextExe=$(realpath "$4") kVersion=$5 kNextVersion=$6 kPackage=$(realpath "$7")
 e2e_begin msi "$1" "$2" "$3"
 
 readonly kCycle=10
@@ -35,8 +35,8 @@ package() {
   mkdir -p "$stage"
   cp "$2" "$stage/didurozir.exe"
   cp "$(dirname "$E2E_WATCHDOG")/didurozir-messages.dll" "$stage/"
-  (cd "$stage" && wixl -a x64 -D Version="$1" -o "didurozir-$1-x64.msi" "$kWxs") \
-    >"$stage/wixl.log" 2>&1 || e2e_fail "wixl: $(cat "$stage/wixl.log")"
+  "$kPackage" "$stage" "$1" "$stage/didurozir-$1-x64.msi" \
+    >"$stage/package.log" 2>&1 || e2e_fail "package.sh: $(cat "$stage/package.log")"
   printf '%s/didurozir-%s-x64.msi' "$stage" "$1"
 }
 
@@ -136,7 +136,7 @@ check_eq "$(source_values | sed 's|C:\\Program Files\\QUENTAR Agent Monitor\\|<f
 check_eq "$(file_version "$kInstalledWin")" "$kVersion.0" "file version"
 # Only a fresh installation schedules the rollback that deletes the service.
 check_actions install +RegisterService +UnregisterServiceOnRollback \
-  -StopServiceForUpgrade -StartServiceOnRollback -UnregisterService
+  -StopServiceForUpgrade -StartServiceOnRollback -RestoreServiceOnRollback -UnregisterService
 
 e2e_log "--- it supervises the agent"
 # One cycle more than needed: cmd now and then loses a command (exit 9009).
@@ -151,8 +151,8 @@ old_pid=$(service_pid)
 msiexec_run repair /i "Z:$msi" REINSTALL=ALL REINSTALLMODE=vomus
 wait_until 20 "the service running" service_state_is 4
 check_eq "$(registration)" "$expected_registration" "registration after the repair"
-check_actions repair +StopServiceForUpgrade +StartServiceOnRollback +RegisterService \
-  -UnregisterServiceOnRollback -UnregisterService
+check_actions repair +StopServiceForUpgrade +StartServiceOnRollback +RestoreServiceOnRollback \
+  +RegisterService -UnregisterServiceOnRollback -UnregisterService
 check_before repair StopServiceForUpgrade StopServices
 pid_gone "$old_pid" || e2e_fail "the process $old_pid before the repair is still there"
 
@@ -165,16 +165,21 @@ check_eq "$(file_version "$kInstalledWin")" "$kNextVersion.0" "file version afte
 check_eq "$(image_pids didurozir.exe | wc -l)" 1 "didurozir.exe processes"
 check_eq "$(win reg query 'HKLM\SYSTEM\CurrentControlSet\Services' | tr -d '\r' |
   grep -ci 'didurozir$')" 1 "services named didurozir"
-check_actions upgrade +StopServiceForUpgrade +StartServiceOnRollback +RegisterService \
-  -UnregisterServiceOnRollback -UnregisterService
-# The old process has ended before the files are replaced. (The earlier
-# version's removal, with its StopServiceForRemoval, runs inside
-# RemoveExistingProducts, in a session that Wine does not log.)
+check_actions upgrade +StopServiceForUpgrade +StartServiceOnRollback +RestoreServiceOnRollback \
+  +RegisterService -UnregisterServiceOnRollback -UnregisterService
+# The old process has ended before the files are replaced; the earlier
+# version is removed after them, inside this installation's transaction.
+# (That removal runs in a session that Wine does not log; the executable it
+# leaves, the one service running and its registration are checked above.)
 check_before upgrade StopServiceForUpgrade InstallFiles
+check_before upgrade InstallExecute RemoveExistingProducts
+check_before upgrade RemoveExistingProducts InstallFinalize
 pid_gone "$old_pid" || e2e_fail "the process $old_pid before the upgrade is still there"
 
 e2e_log "--- msiexec /x: nothing left"
 msiexec_run uninstall /x "Z:$next_msi"
+check_actions uninstall +StartServiceOnRemovalRollback +ReinstallServiceOnRollback \
+  +UnregisterService -StopServiceForRemoval -RegisterService
 wait_until 10 "the service to go" service_missing
 wait_until 10 "didurozir.exe ended" image_gone didurozir.exe
 win reg query "$kSourceKey" >/dev/null 2>&1 && e2e_fail "the event source's key is left"
@@ -185,16 +190,22 @@ pid_alive "$(last_agent_pid)" || e2e_fail "the uninstallation ended the agent"
 e2e_log "--- msiexec /x of a service that does not stop: fails, keeps all"
 msiexec_run reinstall /i "Z:$next_msi"
 wait_until 20 "the service running" service_state_is 4
-cp "$E2E_FIXTURES/e2e_stubborn_service.exe" "$E2E_C/e2e/"
 watchdog stop -stop
 check_output stop 0 'Stop: [didurozir] Success\r\n'
 wait_until 10 "didurozir.exe ended" image_gone didurozir.exe
-win "$E2E_FIXTURES/e2e_sc.exe" binpath didurozir 'C:\e2e\e2e_stubborn_service.exe' >/dev/null ||
-  e2e_fail "could not register the stubborn stand-in"
+# The package's own registration, running a process that ignores stops: the
+# stand-in is started from the installed path, then the executable is put
+# back under it for the removal's custom actions (Wine does not lock a
+# running executable).
+installed=$(c_path "$kInstalledWin")
+cp "$installed" "$E2E_WORK/didurozir-installed.exe"
+cp "$E2E_FIXTURES/e2e_stubborn_service.exe" "$installed"
 watchdog start -start
 check_output start 0 'Start: [didurozir] Success\r\n'
+cp "$E2E_WORK/didurozir-installed.exe" "$installed"
 msiexec_fails stubborn /x "Z:$next_msi"
-check_actions stubborn +UnregisterService -StopServiceForRemoval
+check_actions stubborn +StartServiceOnRemovalRollback +ReinstallServiceOnRollback \
+  +UnregisterService -StopServiceForRemoval
 [ -e "$(c_path "$kInstalledWin")" ] || e2e_fail "the failed removal deleted didurozir.exe"
 [ -e "$(c_path "$kFolderWin")/didurozir-messages.dll" ] || e2e_fail "the failed removal deleted the message DLL"
 service_missing && e2e_fail "the failed removal deleted the service"
