@@ -5,7 +5,6 @@
 
 #include "audit/trust.h"
 #include "events/events.h"
-#include "monitor/monitor.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
@@ -47,13 +46,10 @@ std::string FindingsInsert(const std::vector<std::string>& texts) {
 
 }  // namespace
 
-std::vector<Finding> AuditTrust() {
+std::vector<Finding> AuditTrust(const std::string& imagePath,
+                                const std::string& configDirectory) {
   try {
-    // The registry's own texts, not their ANSI forms: a character that the
-    // code page lacks would make the path name nothing, and its object go
-    // unaudited.
-    return AuditLocations(AgentLocation.imagePathText,
-                          AgentLocation.configDirectoryText,
+    return AuditLocations(imagePath, configDirectory,
                           platform::WideToUtf8(platform::ModuleFileName()));
   } catch (...) {
     // Out of memory, in practice. An empty list would read as "all clear".

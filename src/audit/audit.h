@@ -34,9 +34,11 @@ struct Finding {
   std::string detail = std::string();
 };
 
-// Audits everything the watchdog trusts as things stand now, with the agent's
-// location from AgentLocation. Never throws.
-std::vector<Finding> AuditTrust();
+// Audits everything the watchdog trusts as things stand now, for an agent
+// whose ImagePath and configuration folder are these (UTF-8, as the registry
+// has them; either may be empty). Never throws.
+std::vector<Finding> AuditTrust(const std::string& imagePath,
+                                const std::string& configDirectory);
 
 // One line describing the finding, for the console and the event.
 std::string FindingText(const Finding& finding);
