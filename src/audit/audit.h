@@ -32,6 +32,9 @@ struct Finding {
   // More that the text tells: the unquoted ImagePath, why the security could
   // not be read.
   std::string detail = std::string();
+  // Parts of a path that SYSTEM runs or reads which do not exist yet, and
+  // which the account's right lets it create.
+  std::vector<std::string> creatable = std::vector<std::string>();
 };
 
 // Audits everything the watchdog trusts as things stand now, for an agent
