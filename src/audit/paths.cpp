@@ -88,8 +88,11 @@ std::vector<std::string> FoldersAbove(const std::string& path) {
   std::vector<std::string> folders;
   std::string current = path;
   for (;;) {
-    const std::size_t cut = current.find_last_of("\\/");
+    std::size_t cut = current.find_last_of("\\/");
     if (cut == std::string::npos) break;
+    // "C:\Agent\\x.exe" names the same file as "C:\Agent\x.exe"; the two
+    // leading separators of a UNC path stay.
+    while (cut > 1 && IsSeparator(current[cut - 1])) --cut;
     if (cut == 0) {  // "\folder": the current drive's root
       folders.push_back(current.substr(0, 1));
       break;

@@ -60,7 +60,7 @@ bool IsQuoted(const std::string& commandLine);
 std::string QuotedArgument(const std::string& text);
 
 // The folders that hold `path`, from its own folder up to the root ("C:\",
-// "\\server\share"), nearest first.
+// "\\server\share"), nearest first. Doubled separators name no folder.
 std::vector<std::string> FoldersAbove(const std::string& path);
 // True for the root of a volume or share ("C:\", "\", "\\server\share"),
 // which cannot be deleted or renamed.

@@ -306,6 +306,8 @@ TEST(FoldersAbove, UpToTheRoot) {
       {"\\\\srv\\share\\d\\x.exe", {"\\\\srv\\share\\d", "\\\\srv\\share"}},
       {"\\x.exe", {"\\"}},
       {"x.exe", {}},
+      {"C:\\A\\\\x.exe", {"C:\\A", "C:\\"}},
+      {"C:\\\\x.exe", {"C:\\"}},
   };
   for (const CandidateCase& c : cases) {
     EXPECT_EQ(audit::FoldersAbove(c.commandLine), c.files) << c.commandLine;
