@@ -5,7 +5,6 @@
 
 #include "audit/trust.h"
 #include "events/events.h"
-#include "monitor/monitor.h"
 #include "platform/system.h"
 #include "platform/text.h"
 
@@ -45,15 +44,27 @@ std::string FindingsInsert(const std::vector<std::string>& texts) {
   return insert;
 }
 
+// What the account's right may create, named: the path SYSTEM would then
+// run or read is of its making.
+std::string CreatableText(const Finding& finding) {
+  if (finding.creatable.empty()) return std::string();
+  std::string paths;
+  for (const std::string& path : finding.creatable) {
+    if (!paths.empty()) paths += " and ";
+    paths += path;
+  }
+  return "; " + paths +
+         (finding.creatable.size() == 1
+              ? " does not exist, and it may create it"
+              : " do not exist, and it may create them");
+}
+
 }  // namespace
 
-std::vector<Finding> AuditTrust() {
+std::vector<Finding> AuditTrust(const std::string& imagePath,
+                                const std::string& configDirectory) {
   try {
-    // The registry's own texts, not their ANSI forms: a character that the
-    // code page lacks would make the path name nothing, and its object go
-    // unaudited.
-    return AuditLocations(AgentLocation.imagePathText,
-                          AgentLocation.configDirectoryText,
+    return AuditLocations(imagePath, configDirectory,
                           platform::WideToUtf8(platform::ModuleFileName()));
   } catch (...) {
     // Out of memory, in practice. An empty list would read as "all clear".
@@ -71,7 +82,7 @@ std::string FindingText(const Finding& finding) {
   switch (finding.kind) {
     case FindingKind::kWritable:
       text = finding.object + ": " + finding.account + " may " + finding.right +
-             ", and is not a trusted account.";
+             ", and is not a trusted account" + CreatableText(finding) + ".";
       break;
     case FindingKind::kNullDacl:
       text = finding.object + " has no DACL: anyone may change it.";
@@ -95,7 +106,8 @@ std::string FindingText(const Finding& finding) {
     case FindingKind::kUnknownMembership:
       text = finding.object + ": " + finding.account + " may " + finding.right +
              ", and whether it is a member of Administrators cannot be "
-             "determined.";
+             "determined" +
+             CreatableText(finding) + ".";
       break;
     case FindingKind::kUnreadable:
       text = finding.object + ": its permissions could not be read (" +

@@ -32,11 +32,16 @@ struct Finding {
   // More that the text tells: the unquoted ImagePath, why the security could
   // not be read.
   std::string detail = std::string();
+  // Parts of a path that SYSTEM runs or reads which do not exist yet, and
+  // which the account's right lets it create.
+  std::vector<std::string> creatable = std::vector<std::string>();
 };
 
-// Audits everything the watchdog trusts as things stand now, with the agent's
-// location from AgentLocation. Never throws.
-std::vector<Finding> AuditTrust();
+// Audits everything the watchdog trusts as things stand now, for an agent
+// whose ImagePath and configuration folder are these (UTF-8, as the registry
+// has them; either may be empty). Never throws.
+std::vector<Finding> AuditTrust(const std::string& imagePath,
+                                const std::string& configDirectory);
 
 // One line describing the finding, for the console and the event.
 std::string FindingText(const Finding& finding);

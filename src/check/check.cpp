@@ -257,8 +257,10 @@ void ReportHolders(const PortHolders& holders, const KillVerdicts& verdicts,
   }
 }
 
-void ReportAudit(std::uint32_t* exitCode) {
-  const std::vector<audit::Finding> findings = audit::AuditTrust();
+// The audit of the location as the registry has it, as the service's.
+void ReportAudit(const AgentLocationRecord& location, std::uint32_t* exitCode) {
+  const std::vector<audit::Finding> findings =
+      audit::AuditTrust(location.imagePathText, location.configDirectoryText);
   if (findings.empty()) {
     Line("trust audit", "no findings");
     return;
@@ -299,9 +301,6 @@ std::uint32_t Check(const wchar_t* serviceName) {
 
   const AgentLocationReading location = ReadAgentLocation();
   ReportLocation(location, &exitCode);
-  // The audit reads the location from here, as the service's does; this
-  // process is not the service, whose record stays untouched.
-  AgentLocation = location.location;
 
   PortSet ports = MakeDefaultPorts();
   ServerConfReading reading;
@@ -325,7 +324,7 @@ std::uint32_t Check(const wchar_t* serviceName) {
   ReadProcesses(&processes);
   ReportHolders(holders, verdicts, processes, &exitCode);
 
-  ReportAudit(&exitCode);
+  ReportAudit(location.location, &exitCode);
   ReportResult(exitCode);
   return exitCode;
 }

@@ -160,13 +160,21 @@ void EchoLeftAlone(const KillVerdict& verdict) {
   std::fflush(stdout);
 }
 
+// Records the audit of what the watchdog trusts, for the agent's location as
+// the registry has it: not its ANSI form, in which a character that the code
+// page lacks would make the path name nothing, and its objects go unaudited.
+void AuditWhatIsTrusted() {
+  audit::RecordAudit(audit::AuditTrust(AgentLocation.imagePathText,
+                                       AgentLocation.configDirectoryText));
+}
+
 // Frees the agent's ports and starts the agent again. The verdicts hold the
 // processes to kill open until the recovery ends, however it ends. A
 // recovery cut short after a command ran (a stop or pause interrupting one of
 // its sleeps, or a failure) is still recorded, with what it killed and what
 // did not run, before the interruption or failure goes on up.
 void RecoverAgent() {
-  audit::RecordAudit(audit::AuditTrust());
+  AuditWhatIsTrusted();
   events::Recovery record;
   bool killRan = false;
   std::optional<int> startStatus;  // set once the start command has run
@@ -239,7 +247,7 @@ void RecoverAgent() {
 // has audited what it trusts yet: a recovery always does, first.
 bool SuperviseOnce(const std::wstring& imageName, bool* audited) {
   if (IsImageRunning(imageName)) {
-    if (!*audited) audit::RecordAudit(audit::AuditTrust());
+    if (!*audited) AuditWhatIsTrusted();
     *audited = true;
     events::RecordAgentRunning();
     return true;

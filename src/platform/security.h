@@ -18,9 +18,9 @@ constexpr std::uint8_t kInheritOnlyAce = 0x08;
 constexpr std::uint8_t kInheritedAce = 0x10;
 
 enum class AceType {
-  kAllow,  // ACCESS_ALLOWED_ACE_TYPE and its callback form
-  kDeny,   // ACCESS_DENIED_ACE_TYPE and its callback form
-  kOther,  // object, audit, label and other entries: no plain grant
+  kAllow,  // ACCESS_ALLOWED_ACE_TYPE and its callback and object forms
+  kDeny,   // ACCESS_DENIED_ACE_TYPE and its callback and object forms
+  kOther,  // audit, label and other entries: no grant
 };
 
 struct AccessEntry {
@@ -28,6 +28,10 @@ struct AccessEntry {
   std::uint8_t flags = 0;  // k*Ace above
   std::uint32_t mask = 0;  // the access mask as stored, generic bits included
   std::string sid;         // "S-1-5-32-545"
+  // An object entry that names an object type: it governs that type (a
+  // directory object's property, say), not a whole file or key. An object
+  // entry without one governs the whole object, as a plain entry does.
+  bool objectTypePresent = false;
 };
 
 struct SecurityRecord {

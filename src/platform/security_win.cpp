@@ -5,6 +5,7 @@
 #include <sddl.h>
 
 #include <climits>
+#include <cstddef>
 #include <utility>
 
 #include "platform/security.h"
@@ -107,6 +108,7 @@ AccessEntry ReadEntry(const void* ace) {
   AccessEntry entry;
   const auto* header = static_cast<const ACE_HEADER*>(ace);
   entry.flags = header->AceFlags;
+  bool objectForm = false;
   switch (header->AceType) {
     case ACCESS_ALLOWED_ACE_TYPE:
     case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
@@ -116,13 +118,44 @@ AccessEntry ReadEntry(const void* ace) {
     case ACCESS_DENIED_CALLBACK_ACE_TYPE:
       entry.type = AceType::kDeny;
       break;
+    case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+    case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE:
+      entry.type = AceType::kAllow;
+      objectForm = true;
+      break;
+    case ACCESS_DENIED_OBJECT_ACE_TYPE:
+    case ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE:
+      entry.type = AceType::kDeny;
+      objectForm = true;
+      break;
     default:
-      return entry;  // another layout: no plain mask and SID to read
+      return entry;  // another layout: no mask and SID to read
   }
-  // The allowed, denied and their callback entries share this layout.
-  const auto* plain = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-  entry.mask = plain->Mask;
-  entry.sid = SidText(const_cast<DWORD*>(&plain->SidStart));
+  const auto* bytes = static_cast<const BYTE*>(ace);
+  std::size_t sidOffset = offsetof(ACCESS_ALLOWED_ACE, SidStart);
+  if (objectForm) {
+    // The object forms share this layout, whose two GUIDs are there only
+    // when their flags say so: the SID moves up when one is absent.
+    const auto* object = static_cast<const ACCESS_ALLOWED_OBJECT_ACE*>(ace);
+    entry.objectTypePresent = (object->Flags & ACE_OBJECT_TYPE_PRESENT) != 0;
+    sidOffset = offsetof(ACCESS_ALLOWED_OBJECT_ACE, ObjectType);
+    if (entry.objectTypePresent) sidOffset += sizeof(GUID);
+    if ((object->Flags & ACE_INHERITED_OBJECT_TYPE_PRESENT) != 0) {
+      sidOffset += sizeof(GUID);
+    }
+  }
+  // A SID that the entry's own size does not hold is no SID to trust. Its
+  // fixed part (revision, count, authority) is 8 bytes.
+  constexpr std::size_t kSidFixedPart = 8;
+  PSID sid = const_cast<BYTE*>(bytes + sidOffset);
+  if (sidOffset + kSidFixedPart > header->AceSize || !IsValidSid(sid) ||
+      sidOffset + GetLengthSid(sid) > header->AceSize) {
+    entry.type = AceType::kOther;
+    return entry;
+  }
+  // Every one of these forms has its mask right after the header.
+  entry.mask = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(ace)->Mask;
+  entry.sid = SidText(sid);
   return entry;
 }
 

@@ -147,8 +147,9 @@ TEST_F(AuditRecordTest, AFirstCycleThatRecoversAuditsOnce) {
   EXPECT_EQ(Log().Ids(), (Ids{events::kAuditFindings, events::kRecovery}));
 }
 
-// The audit reads the registry's own text of the agent's path: a character
-// that the ANSI code page lacks must not make the folder go unaudited.
+// Supervision hands the audit the registry's own text of the agent's path: a
+// character that the ANSI code page lacks must not make the folder go
+// unaudited.
 TEST_F(AuditRecordTest, APathBeyondTheCodePageIsAuditedAsTheRegistryHasIt) {
   fakes::Registry()
       .keys[L"SYSTEM\\CurrentControlSet\\Services\\riduvuruz"][L"ImagePath"] =
@@ -156,10 +157,12 @@ TEST_F(AuditRecordTest, APathBeyondTheCodePageIsAuditedAsTheRegistryHasIt) {
   LoadAgentLocation();
   fakes::Security().files["C:\\Agent\xc3\xa5"] =
       fakes::ParseSddl("O:SYD:(A;;0x1301ff;;;WD)");
-  const std::vector<audit::Finding> findings = audit::AuditTrust();
-  ASSERT_EQ(findings.size(), 1u);
-  EXPECT_EQ(findings[0].kind, audit::FindingKind::kWritable);
-  EXPECT_EQ(findings[0].object, "C:\\Agent\xc3\xa5");
+  fakes::ProcessList().processes.clear();
+  fakes::Thread().interruptAtSleep = 1;
+  EXPECT_THROW(RunMonitor(), boost::thread_interrupted);
+  ASSERT_EQ(Log().events.at(0).id, events::kAuditFindings);
+  EXPECT_EQ(Log().events[0].inserts.at(1).rfind("C:\\Agent\xc3\xa5: ", 0), 0u)
+      << Log().events[0].inserts[1];
 }
 
 }  // namespace

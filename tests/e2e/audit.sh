@@ -69,7 +69,7 @@ watchdog start -start
 check_output start 0 'Start: [didurozir] Success\r\n'
 wait_until $((kOneCycle + kCycle)) "agent start" agent_started_times 1
 wait_until $((kOneCycle)) "the audit's event" reported_id 4000
-reported_insert 'agent: Everyone (S-1-1-0) may add file, add subfolder, delete child, delete, and is not a trusted account. Remedy: icacls' ||
+reported_insert 'agent: Everyone (S-1-1-0) may add file, delete child, delete, and is not a trusted account. Remedy: icacls' ||
   e2e_fail "event 4000 does not name the agent folder: $(grep -F 'eventlog' "$kLog" | tail -n 5)"
 # Wine cuts a long insert short in its debug output: the second finding shows
 # only its start.

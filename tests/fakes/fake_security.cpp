@@ -75,7 +75,7 @@ std::uint8_t ParseFlags(const std::string& text, const std::string& sddl) {
   return value;
 }
 
-// "type;flags;rights;object;inherited object;sid"
+// "type;flags;rights;object type;inherited object type;sid"
 platform::AccessEntry ParseAce(const std::string& text,
                                const std::string& sddl) {
   std::vector<std::string> fields(1);
@@ -88,9 +88,11 @@ platform::AccessEntry ParseAce(const std::string& text,
   }
   if (fields.size() != 6) Fail(sddl, "entry " + text);
   platform::AccessEntry entry;
-  entry.type = fields[0] == "A"   ? platform::AceType::kAllow
-               : fields[0] == "D" ? platform::AceType::kDeny
-                                  : platform::AceType::kOther;
+  entry.type = fields[0] == "A" || fields[0] == "OA" ? platform::AceType::kAllow
+               : fields[0] == "D" || fields[0] == "OD"
+                   ? platform::AceType::kDeny
+                   : platform::AceType::kOther;
+  entry.objectTypePresent = !fields[3].empty();
   entry.flags = ParseFlags(fields[1], sddl);
   entry.mask = ParseRights(fields[2], sddl);
   entry.sid = ParseSid(fields[5], sddl);

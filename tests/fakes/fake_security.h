@@ -15,7 +15,9 @@ namespace fakes {
 // Parses the owner ("O:") and DACL ("D:") parts of an SDDL string into the
 // plain model: SID aliases (SY, BA, BU, WD, AU, CO, OW, ...) become SIDs,
 // rights aliases (FA, FW, KA, GW, WD, ...) and 0x masks become masks, "D:NO_
-// ACCESS_CONTROL" a null DACL. Throws std::invalid_argument on anything else.
+// ACCESS_CONTROL" a null DACL; "OA" and "OD" entries are the object forms of
+// "A" and "D", with their object type when the fourth field holds one.
+// Throws std::invalid_argument on anything else.
 platform::SecurityRecord ParseSddl(const std::string& sddl);
 
 struct SecurityFake {

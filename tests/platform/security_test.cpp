@@ -32,7 +32,9 @@ std::vector<audit::Finding> AuditFile(const std::string& path) {
             platform::SecurityReadResult::kRead)
       << path << ": " << error;
   audit::AccountJudge judge;
-  return audit::CheckSecurity(path, audit::ObjectKind::kFile, record, judge);
+  return audit::CheckSecurity(
+      path, {audit::ObjectKind::kFile, audit::kTargetRights, {}}, record,
+      judge);
 }
 
 TEST(SecurityTest, AFileOfMode644IsSafe) {
@@ -116,7 +118,8 @@ TEST(SecurityTest, AKeysSecuritySetThroughTheApiReadsBack) {
 
   audit::AccountJudge judge;
   const std::vector<audit::Finding> findings = audit::CheckSecurity(
-      "key", audit::ObjectKind::kRegistryKey, record, judge);
+      "key", {audit::ObjectKind::kRegistryKey, audit::kTargetRights, {}},
+      record, judge);
   ASSERT_EQ(findings.size(), 1u);
   EXPECT_EQ(findings[0].kind, audit::FindingKind::kWritable);
   EXPECT_EQ(findings[0].right, "set value, create subkey");
