@@ -175,9 +175,11 @@ void AuditWhatIsTrusted() {
 // its sleeps, or a failure) is still recorded, with what it killed and what
 // did not run, before the interruption or failure goes on up; one whose
 // process ends while a command runs is recorded by the thread ending it
-// (AwaitMonitorEnd).
+// (AwaitMonitorEnd). A stop or pause that arrives before the first command
+// (during the audit or the listing) ends it with nothing run or recorded.
 void RecoverAgent() {
   AuditWhatIsTrusted();
+  if (StopRequestedHere()) return;
   RecoveryProgress progress;
   events::Recovery record;
   bool killRan = false;
@@ -199,6 +201,7 @@ void RecoverAgent() {
   try {
     PortHolders holders = FindPortHolders();
     verdicts = DecideKills(holders.pids, holders.listingStart);
+    if (StopRequestedHere()) return;
     std::vector<std::uint32_t> toKill;
     for (const KillVerdict& verdict : verdicts) {
       if (verdict.kill) toKill.push_back(verdict.value);

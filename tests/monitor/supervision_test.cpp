@@ -20,6 +20,7 @@
 #include "fakes/fake_file.h"
 #include "fakes/fake_pipe.h"
 #include "fakes/fake_process_list.h"
+#include "fakes/fake_security.h"
 #include "fakes/fake_thread.h"
 #include "fakes/fakes.h"
 #include "monitor/monitor.h"
@@ -465,6 +466,38 @@ TEST_F(SupervisionTest, StopDuringStartCommandEndsAtTheClosingSleep) {
 
   EXPECT_EQ(Commands(), Strings{kStart});
   EXPECT_EQ(SleepsTaken(), Sleeps{10000});
+}
+
+// A stop or pause that arrives while a recovery audits what it trusts or
+// lists the port holders ends it before its first command: nothing is killed,
+// started or recorded, and the thread ends at its sleep.
+TEST_F(SupervisionTest, StopDuringTheAuditOrTheListingRunsNoCommand) {
+  const struct {
+    const char* what;
+    bool duringAudit;
+    Strings listings;  // the netstat commands opened
+  } cases[] = {{"during the audit", true, {}},
+               {"during the listing", false, {"netstat -ano"}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    fakes::ProcessList().processes = {{L"a.exe", 1200}};
+    fakes::Pipe().output = Listing({{"4033", "1200"}});
+    if (c.duringAudit) {
+      fakes::Security().onRead = RequestStopOnThisThread;
+    } else {
+      fakes::Pipe().onOpen = RequestStopOnThisThread;
+    }
+
+    EXPECT_TRUE(RunUntilSleep(0));
+
+    EXPECT_EQ(fakes::Pipe().commands, c.listings);
+    EXPECT_TRUE(Commands().empty());
+    EXPECT_EQ(SleepsTaken(), Sleeps{10000});
+    for (std::uint32_t id : fakes::EventLog().Ids()) {
+      EXPECT_NE(id, events::kRecovery);
+    }
+  }
 }
 
 TEST_F(SupervisionTest, StopDuringAnySleepEndsTheThreadThere) {
