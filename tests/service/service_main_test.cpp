@@ -111,6 +111,22 @@ TEST_F(ServiceMainTest, ReturnsOnceStoppedAndSleepsLongerWhenPaused) {
   EXPECT_EQ(stub::Monitor().stopRequests, 2);
 }
 
+// A refused report is not taken for told: the service ends only once the
+// manager has accepted that it stopped, and until then it goes on waiting.
+TEST_F(ServiceMainTest, ARefusedStoppedReportDoesNotEndTheService) {
+  scm().AddService(kName, 1);
+  runtime().refuseReport = 6;  // after 2, 2, 2, 4 and the stop's 3
+  system().onSleep = [] {
+    if (fakes::System().sleeps.size() == 1) {
+      fakes::ServiceRuntime().SendControl(kControlStop);
+    }
+  };
+  system().sleepBudget = 3;
+  EXPECT_EQ(ServiceMainUntilSleepBudget(), 0u);
+  EXPECT_EQ(system().sleeps.size(), 3u) << "still waiting";
+  EXPECT_EQ(runtime().AcceptedStates(), (States{2, 2, 2, 4, 3}));
+}
+
 // Under Wine a control that reaches the manager while it hands a stop over
 // gets the process killed; the service's own wait must send none.
 TEST_F(ServiceMainTest, WaitsOnItsOwnReportsWithoutSendingControls) {
