@@ -5,8 +5,9 @@
 # starts the watchdog service, shows what a recovery would do with the
 # leftover processes that hold the agent's ports (a -check dry run), kills the
 # agent, reports as it happens how the watchdog frees the ports and brings the
-# agent back, and shows the recovery's event 2000 as the Event Log receives it. It stops and uninstalls the service and
-# removes the prefix by itself; nothing stays running.
+# agent back, and shows the recovery's event 2000 as Event Viewer renders it
+# from the message DLL. It stops and uninstalls the service and removes the
+# prefix by itself; nothing stays running.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -45,15 +46,10 @@ run_watchdog() {
 heading "A throwaway Windows machine (Wine prefix)"
 e2e_begin demo "$build_dir/src/app/didurozir.exe" "$build_dir/tests/e2e" \
   "$build_dir/demo-prefix"
-# Wine keeps no Event Log: its ReportEventW prints each event's ID on the
-# debug channel fixme:advapi and its inserts on "eventlog", on the standard
-# error of the service's process, inherited from services.exe. So the prefix's
-# server starts again, with services.exe tracing that channel into a file.
+# Wine keeps no Event Log: its ReportEventW prints each event's ID and
+# inserts on debug channels, which services.exe traces into a file.
 event_trace="$E2E_WORK/services.err"
-wineserver -k 2>/dev/null || true
-timeout 20 wineserver -w 2>/dev/null || true
-(wineserver -p -f >/dev/null 2>&1 &)
-WINEDEBUG=-all,+eventlog,fixme+advapi wine cmd /c exit </dev/null >/dev/null 2>>"$event_trace"
+e2e_trace_events "$event_trace"
 register_agent "$(free_port)"
 configure_agent '{"listening_ports": "4901,4902", "ssl_port": 4903}'
 say "agent service 'riduvuruz' registered: ImagePath $E2E_AGENT_WIN"
@@ -157,30 +153,13 @@ else
   say "UNEXPECTED: pid $bystander on port 5555 was killed too"
 fi
 
-heading "The recovery's record: event 2000 as the Event Log receives it"
-# The ID arrives in hex on the fixme line of ReportEvent; each insert follows
-# on its own eventlog line, up to the next event. The last such event is
-# shown: the agent's first start was a recovery too, without holders.
-show_last_event() {
-  local id_hex
-  id_hex=$(printf '0x%08x' "$1")
-  awk -v id="$id_hex" '
-    /fixme:advapi:ReportEvent/ {
-      inside = index($0, "," id ",") > 0
-      if (inside) { n = 0; shown = "" }
-      next
-    }
-    inside && /eventlog:ReportEventW L"/ {
-      sub(/^.*eventlog:ReportEventW /, "")
-      shown = shown sprintf("             %%%d = %s\n", ++n, $0)
-    }
-    END { printf "%s", shown }' "$event_trace"
-}
+heading "The recovery's record: event 2000 as Event Viewer shows it"
 recorded() { grep -F 'eventlog:ReportEventW L"' "$event_trace" | grep -qF "PID $default_port_holder ("; }
 wait_until 10 "the recovery's event in the trace" recorded
-say "event 2000 (Warning), source didurozir, Application log; its inserts (the"
-say "message that Event Viewer shows around them is in docs/events.md):"
-show_last_event 2000
+# The last 2000 is shown (the agent's first start was a recovery too, without
+# holders), rendered from didurozir-messages.dll as Event Viewer renders it.
+say "event 2000 (Warning), source didurozir, Application log:"
+rendered_event 2000 | sed 's/^/             /'
 
 heading "Stop and uninstall the watchdog"
 run_watchdog -stop

@@ -140,7 +140,7 @@ std::uint32_t Dispatch() {
                                         ServiceMain)) {
     return kExitRefused;
   }
-  WaitForControlHandlers();
+  WaitForServiceEnd();
   return 0;
 }
 

@@ -136,6 +136,11 @@ std::string Counted(std::size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
+bool StartStillRunning(const Recovery& recovery) {
+  return !recovery.stillRunning.empty() &&
+         recovery.stillRunning == recovery.startCommand;
+}
+
 // How the recovery ended, for the first line of its event: what an
 // administrator must know before the lists.
 std::string OutcomeText(const Recovery& recovery) {
@@ -147,9 +152,19 @@ std::string OutcomeText(const Recovery& recovery) {
            "code " +
            std::to_string(recovery.startExitCode) + ".";
   }
+  if (StartStillRunning(recovery)) {
+    return "The service stopped while the agent's start command was still "
+           "running: whether the agent started is not known.";
+  }
   std::string text =
-      "The recovery was cut short by a stop, a pause or a failure, so the "
-      "agent was not started. Not run: the start command";
+      recovery.stillRunning.empty()
+          ? "The recovery was cut short by a stop, a pause or a failure, so "
+            "the agent was not started. Not run: the start command"
+          : "The recovery was cut short: the service stopped while the "
+            "command \"" +
+                recovery.stillRunning +
+                "\" was still running, so the agent was not started. Not "
+                "run: the start command";
   if (recovery.checksNotRun != 0) {
     text +=
         ", the check whether " +
@@ -166,8 +181,9 @@ std::string OutcomeText(const Recovery& recovery) {
 void ReportRecovery(const Recovery& recovery) {
   Report(kRecovery, {KilledText(recovery.killed), SkippedText(recovery.skipped),
                      std::to_string(recovery.stillAlive), recovery.startCommand,
-                     recovery.cutShort ? "not run"
-                                       : std::to_string(recovery.startExitCode),
+                     !recovery.cutShort ? std::to_string(recovery.startExitCode)
+                     : StartStillRunning(recovery) ? "not known"
+                                                   : "not run",
                      OutcomeText(recovery)});
 }
 

@@ -73,10 +73,14 @@ struct Recovery {
   std::string startCommand;
   int startExitCode = 0;  // meaningless when cut short
   // A stop, a pause or a failure ended the recovery before its start command
-  // ran; what it killed until then is in `killed`.
+  // returned; what it killed until then is in `killed`.
   bool cutShort = false;
   std::size_t killsNotRun = 0;   // kill commands decided on but never run
   std::size_t checksNotRun = 0;  // killed processes never checked for life
+  // The command that was still running when the process ended and the record
+  // was written without it (a kill command, or `startCommand`); its outcome
+  // is unknown. Empty otherwise.
+  std::string stillRunning;
 };
 
 // Supervision's happenings. Called on the monitor thread (two of them for a

@@ -69,6 +69,12 @@ void StartMonitor();
 // If a monitor thread exists: sets stopRequested and interrupts the thread,
 // without waiting for it.
 void RequestMonitorStop();
+// For the end of the process, after a stop: waits, `timeoutMs` at most, until
+// every monitor thread has ended. A thread told to stop finishes the command
+// it runs, then writes its recovery's record and the sum that the record
+// holds back. When the time runs out, writes those itself (a recovery whose
+// command still runs as cut short, naming that command) and returns false.
+bool AwaitMonitorEnd(std::uint32_t timeoutMs);
 // The monitor thread's body: the supervision cycle until told to stop. Ends by
 // returning or by the boost::thread_interrupted of an interrupted sleep; any
 // other failure only cuts the current cycle short.

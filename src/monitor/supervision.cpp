@@ -10,6 +10,7 @@
 #include "audit/audit.h"
 #include "events/events.h"
 #include "monitor/monitor.h"
+#include "monitor/recovery_progress.h"
 #include "netstat/netstat.h"
 #include "platform/command.h"
 #include "platform/console.h"
@@ -172,18 +173,35 @@ void AuditWhatIsTrusted() {
 // processes to kill open until the recovery ends, however it ends. A
 // recovery cut short after a command ran (a stop or pause interrupting one of
 // its sleeps, or a failure) is still recorded, with what it killed and what
-// did not run, before the interruption or failure goes on up.
+// did not run, before the interruption or failure goes on up; one whose
+// process ends while a command runs is recorded by the thread ending it
+// (AwaitMonitorEnd). A stop or pause that arrives before the first command
+// (during the audit or the listing) ends it with nothing run or recorded.
 void RecoverAgent() {
   AuditWhatIsTrusted();
+  if (StopRequestedHere()) return;
+  RecoveryProgress progress;
   events::Recovery record;
   bool killRan = false;
   std::optional<int> startStatus;  // set once the start command has run
   KillVerdicts verdicts;
   std::size_t nextVerdict = 0;  // the first verdict not yet acted on
   std::size_t checked = 0;      // killed processes checked for life
+  // The record as it reads if the recovery ends here, `command` still running.
+  const auto ifEndedNow = [&](const std::string& command) {
+    events::Recovery ended = record;
+    ended.cutShort = true;
+    ended.checksNotRun = record.killed.size() - checked;
+    for (std::size_t i = nextVerdict; i < verdicts.size(); ++i) {
+      ended.killsNotRun += verdicts[i].kill ? 1 : 0;
+    }
+    ended.stillRunning = command;
+    return ended;
+  };
   try {
     PortHolders holders = FindPortHolders();
     verdicts = DecideKills(holders.pids, holders.listingStart);
+    if (StopRequestedHere()) return;
     std::vector<std::uint32_t> toKill;
     for (const KillVerdict& verdict : verdicts) {
       if (verdict.kill) toKill.push_back(verdict.value);
@@ -200,7 +218,10 @@ void RecoverAgent() {
                                  std::move(holders.portsByPid[verdict.pid])});
         killed.push_back(&verdict);
         killRan = true;
-        RunAndEcho(MakeKillCommand(verdict.pid));
+        const std::string command = MakeKillCommand(verdict.pid);
+        progress.Update(ifEndedNow(command));
+        RunAndEcho(command);
+        progress.Update(ifEndedNow(""));
         continue;
       }
       record.skipped.push_back({verdict.pid, verdict.reason});
@@ -222,24 +243,20 @@ void RecoverAgent() {
     // Run as the ANSI text it is; recorded in UTF-8, as every insert is.
     record.startCommand =
         platform::AnsiToUtf8(startCommand, platform::CodePage::kThread);
+    progress.Update(ifEndedNow(record.startCommand));
     RunAndEcho(startCommand, &startStatus);
     record.startExitCode = *startStatus;
   } catch (...) {
     if (startStatus) {
       record.startExitCode = *startStatus;
-      events::RecordRecovery(record);
+      progress.Finish(record);
     } else if (killRan) {
-      record.cutShort = true;
-      record.checksNotRun = record.killed.size() - checked;
-      for (std::size_t i = nextVerdict; i < verdicts.size(); ++i) {
-        record.killsNotRun += verdicts[i].kill ? 1 : 0;
-      }
-      events::RecordRecovery(record);
+      progress.Finish(ifEndedNow(""));
     }
     // Nothing ran: nothing to record.
     throw;
   }
-  events::RecordRecovery(record);
+  progress.Finish(record);
 }
 
 // One supervision cycle without its closing pause; false when a stop request

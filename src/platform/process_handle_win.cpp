@@ -1,6 +1,6 @@
-#include <windows.h>
+#include "platform/process_handle_win.h"
 
-#include "platform/process_handle.h"
+#include <windows.h>
 
 namespace platform {
 namespace {
@@ -9,9 +9,6 @@ namespace {
 // when the system stops with a bug check if the process ends.
 constexpr ULONG kProcessBreakOnTermination = 29;
 
-using IsProcessCriticalFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
-using NtQueryInformationProcessFunction = LONG(WINAPI*)(HANDLE, ULONG, PVOID,
-                                                        ULONG, PULONG);
 using GetSystemTimePreciseAsFileTimeFunction = VOID(WINAPI*)(LPFILETIME);
 
 HANDLE ToHandle(ProcessHandle* process) {
@@ -82,10 +79,9 @@ ProcessAnswer HasProcessEnded(ProcessHandle* process) {
   }
 }
 
-ProcessAnswer IsProcessCritical(ProcessHandle* process) {
-  // Windows 8.1 and later.
-  static const auto isProcessCritical = SystemExport<IsProcessCriticalFunction>(
-      L"kernel32.dll", "IsProcessCritical");
+ProcessAnswer ProcessCriticality(
+    ProcessHandle* process, IsProcessCriticalFunction isProcessCritical,
+    NtQueryInformationProcessFunction ntQueryInformationProcess) {
   if (isProcessCritical != nullptr) {
     BOOL critical = FALSE;
     if (!isProcessCritical(ToHandle(process), &critical)) {
@@ -95,9 +91,6 @@ ProcessAnswer IsProcessCritical(ProcessHandle* process) {
   }
   // Where that export is missing, the flag it reads. A system that does not
   // know the class answers STATUS_INVALID_INFO_CLASS: no answer.
-  static const auto ntQueryInformationProcess =
-      SystemExport<NtQueryInformationProcessFunction>(
-          L"ntdll.dll", "NtQueryInformationProcess");
   if (ntQueryInformationProcess == nullptr) return ProcessAnswer::kUnknown;
   ULONG breakOnTermination = 0;
   ULONG length = 0;
@@ -108,6 +101,17 @@ ProcessAnswer IsProcessCritical(ProcessHandle* process) {
     return ProcessAnswer::kUnknown;
   }
   return breakOnTermination != 0 ? ProcessAnswer::kYes : ProcessAnswer::kNo;
+}
+
+ProcessAnswer IsProcessCritical(ProcessHandle* process) {
+  // Windows 8.1 and later.
+  static const auto isProcessCritical = SystemExport<IsProcessCriticalFunction>(
+      L"kernel32.dll", "IsProcessCritical");
+  static const auto ntQueryInformationProcess =
+      SystemExport<NtQueryInformationProcessFunction>(
+          L"ntdll.dll", "NtQueryInformationProcess");
+  return ProcessCriticality(process, isProcessCritical,
+                            ntQueryInformationProcess);
 }
 
 std::uint32_t CurrentProcessId() { return GetCurrentProcessId(); }

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/security.h"
+#include "platform/security_win.h"
 
 namespace platform {
 namespace {
@@ -195,6 +196,14 @@ SecurityReadResult ReadSecurity(SecuredObject kind, const std::string& name,
   return SecurityReadResult::kRead;
 }
 
+bool IsListedMember(PSID sid, const LOCALGROUP_MEMBERS_INFO_0* members,
+                    DWORD count) {
+  for (DWORD i = 0; i < count; ++i) {
+    if (EqualSid(members[i].lgrmi0_sid, sid)) return true;
+  }
+  return false;
+}
+
 std::string AccountName(const std::string& sid) {
   PSID binary = nullptr;
   if (!ConvertStringSidToSidW(FromUtf8(sid).c_str(), &binary)) {
@@ -235,12 +244,12 @@ Membership AdministratorsMembership(const std::string& sid) {
     DWORD total = 0;
     if (NetLocalGroupGetMembers(nullptr, groupName.c_str(), 0, members.Out(),
                                 MAX_PREFERRED_LENGTH, &read, &total,
-                                nullptr) == NERR_Success) {
-      const auto* list =
-          reinterpret_cast<const LOCALGROUP_MEMBERS_INFO_0*>(members.Get());
-      for (DWORD i = 0; i < read; ++i) {
-        if (EqualSid(list[i].lgrmi0_sid, binary)) return Membership::kMember;
-      }
+                                nullptr) == NERR_Success &&
+        IsListedMember(
+            binary,
+            reinterpret_cast<const LOCALGROUP_MEMBERS_INFO_0*>(members.Get()),
+            read)) {
+      return Membership::kMember;
     }
   }
 

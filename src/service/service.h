@@ -170,11 +170,19 @@ std::uint32_t ServiceMain(std::uint32_t argumentCount, wchar_t** arguments);
 // tells whoever sent the stop that the pipe broke, although the service
 // stopped).
 void WaitForControlHandlers();
+// What the process does after the dispatcher has returned, before it ends:
+// WaitForControlHandlers, then a wait of 5 s at most for the monitor threads
+// to finish the command they run and write their recovery's record
+// (AwaitMonitorEnd), so that no kill goes unrecorded.
+void WaitForServiceEnd();
 
-// Obeys stop, shutdown (as a stop), pause and continue without waiting for the
-// monitor thread: the pending report, the monitor told, the final report, and
-// only then the control's event (1010-1013; 1003 after a continue that could
-// not start the monitor). Returns 0 for every control.
+// Obeys stop, shutdown, pause and continue without waiting for the monitor
+// thread: the pending report, the monitor told, the final report, and only
+// then the control's event (1010-1012; 1003 after a continue that could not
+// start the monitor). A shutdown is left, after its pending report (with a
+// wait hint) and the monitor told, to the service main thread: it waits 3 s at
+// most for the monitor's record, then reports stopped, then writes 1013.
+// Returns 0 for every control.
 std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t eventType,
                                  void* eventData, void* context);
 

@@ -13,18 +13,33 @@ constexpr std::uint32_t kPausedPollMs = 1000;
 constexpr std::uint32_t kRunningPollMs = 500;
 // Reported when the monitor thread could not be started.
 constexpr std::uint32_t kErrorExceptionInService = 1064;
+// How long the process waits, once stopped, for a monitor thread to finish
+// the command it runs and write its recovery's record: a kill command takes
+// a moment, the agent's start command may hang. Shorter than the 10 s that an
+// uninstallation or the package's stop waits for the process to end.
+constexpr std::uint32_t kStopRecordWaitMs = 5000;
+// The same at a system shutdown, where the record comes before the stopped
+// report and Windows gives a service 5 s in all (WaitToKillServiceTimeout);
+// the service main thread sees the shutdown within one poll.
+constexpr std::uint32_t kShutdownRecordWaitMs = 3000;
+constexpr std::uint32_t kShutdownWaitHintMs =
+    kShutdownRecordWaitMs + kPausedPollMs + 1000;
 
 // The state the Service Control Manager last accepted from this process.
 std::atomic<std::uint32_t> reportedState{0};
+// Set by a shutdown control: the service main thread ends the service.
+std::atomic<bool> shutdownRequested{false};
 
 // Tells the Service Control Manager `state`, with the controls accepted so
 // far. A refusal (always so in console mode, with no handle) is ignored.
-void ReportState(std::uint32_t state, std::uint32_t exitCode = 0) {
+void ReportState(std::uint32_t state, std::uint32_t exitCode = 0,
+                 std::uint32_t waitHint = 0) {
   platform::ServiceStatus status{};
   status.serviceType = ServiceSettings.serviceType;
   status.currentState = state;
   status.controlsAccepted = ServiceSettings.controlsAccepted.load();
   status.win32ExitCode = exitCode;
+  status.waitHint = waitHint;
   if (platform::ReportServiceStatus(ServiceSettings.statusHandle.load(),
                                     status)) {
     reportedState = state;
@@ -67,8 +82,18 @@ bool TryStartMonitor() {
   }
 }
 
+// At a system shutdown: the monitor's record first (a recovery under way
+// ends before the process does), then the stopped report, then the event.
+std::uint32_t EndAtShutdown() {
+  AwaitMonitorEnd(kShutdownRecordWaitMs);
+  ReportState(kServiceStopped);
+  events::Report(events::kShutdownReceived, {});
+  return 0;
+}
+
 std::uint32_t RunService() {
   reportedState = 0;
+  shutdownRequested = false;
   LoadAgentLocation();
   const bool consoleMode = platform::HasConsoleWindow();
   if (!consoleMode) {
@@ -95,6 +120,7 @@ std::uint32_t RunService() {
   ReportState(kServiceRunning);
 
   for (;;) {
+    if (shutdownRequested) return EndAtShutdown();
     // Under the manager the loop follows this process's own reports and sends
     // no control: Wine's manager kills a service's process when any control
     // reaches it between a stop it took and the "stop pending" report, and
@@ -133,6 +159,11 @@ void WaitForControlHandlers() {
   }
 }
 
+void WaitForServiceEnd() {
+  WaitForControlHandlers();
+  AwaitMonitorEnd(kStopRecordWaitMs);
+}
+
 std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t, void*,
                                  void*) {
   const HandlerCall call;
@@ -149,8 +180,8 @@ std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t, void*,
       event = events::kStopReceived;
       break;
     case kControlShutdown:
-      finalState = kServiceStopped;
-      event = events::kShutdownReceived;
+      // Reported stopped, and recorded, by the service main thread once the
+      // monitor has written its record (EndAtShutdown).
       break;
     case kControlPause:
       finalState = kServicePaused;
@@ -169,8 +200,11 @@ std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t, void*,
     const CServiceManager manager;
     switch (control) {
       case kControlStop:
-      case kControlShutdown:
         ReportState(kServiceStopPending);
+        RequestMonitorStop();
+        break;
+      case kControlShutdown:
+        ReportState(kServiceStopPending, 0, kShutdownWaitHintMs);
         RequestMonitorStop();
         break;
       case kControlPause:
@@ -198,6 +232,7 @@ std::uint32_t ServiceCtrlHandler(std::uint32_t control, std::uint32_t, void*,
       stopRequested = true;
     }
   }
+  if (control == kControlShutdown) shutdownRequested = true;
   if (finalState == 0) return 0;
   ReportState(finalState);
   events::Report(event, {});

@@ -467,6 +467,10 @@ TEST_F(AppTest, RunsAsAServiceUntilStopped) {
   EXPECT_EQ(stub::Monitor().starts, 1);
   EXPECT_EQ(stub::Monitor().stopRequests, 1);
   EXPECT_EQ(system().sleeps, (std::vector<std::uint32_t>{500, 500}));
+  // Once stopped, the process waits 5 s at most for the monitor's record.
+  EXPECT_EQ(stub::Monitor().endWaits, (std::vector<std::uint32_t>{5000}));
+  EXPECT_EQ(stub::Monitor().reportsBeforeEndWait,
+            (std::vector<std::size_t>{runtime().reports.size()}));
 }
 
 // The dispatcher returns as soon as the service reports itself stopped, and

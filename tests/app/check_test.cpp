@@ -7,8 +7,10 @@
 
 #include <boost/filesystem.hpp>
 #include <fstream>
+#include <new>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/app.h"
@@ -192,6 +194,11 @@ INSTANTIATE_TEST_SUITE_P(
                   check::kServerConfUnusable, "server.conf",
                   "unusable: {conf}: it is not valid JSON: Missing a name for "
                   "object member. (at byte offset 17)"},
+        StateCase{"conf_existence_unknown",
+                  [](CheckTest*) { fakes::File().existenceError = 21; },
+                  check::kServerConfUnusable, "server.conf",
+                  "unusable: {conf}: the system could not tell whether it "
+                  "exists (system error 21)"},
         StateCase{"conf_root_array",
                   [](CheckTest* t) { t->WriteConf(R"(["ssl_port", 443])"); },
                   check::kServerConfUnusable, "server.conf",
@@ -217,6 +224,16 @@ INSTANTIATE_TEST_SUITE_P(
                   [](CheckTest*) { fakes::Pipe().failOpen = true; },
                   check::kIncomplete, "holders",
                   "cannot tell: netstat -ano gave no TCP listing"},
+        // Memory running out while the holders are told: what came before
+        // is no clean bill.
+        StateCase{"fails_part_way",
+                  [](CheckTest*) {
+                    fakes::Console().onWrite = [](std::string_view text) {
+                      if (text.rfind("holders", 0) == 0) throw std::bad_alloc();
+                    };
+                  },
+                  check::kIncomplete, "result",
+                  "16 (the check could not be completed)"},
         StateCase{"several_at_once",
                   [](CheckTest* t) {
                     t->WriteConf("[]");

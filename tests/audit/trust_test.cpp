@@ -782,6 +782,11 @@ TEST_F(AuditLocationsTest, AnUnquotedPathWithASpaceBeforeTheProgramsEnd) {
   Set("C:\\Agent", kSafe);
   EXPECT_TRUE(audit::AuditLocations("C:\\Agent\\riduvuruz.exe -service", "", "")
                   .empty());
+  // The program is the first text that names an .exe: an argument that names
+  // one too is no program Windows would try first.
+  EXPECT_TRUE(audit::AuditLocations(
+                  "C:\\Agent\\riduvuruz.exe -tool C:\\Agent\\x.exe", "", "")
+                  .empty());
 }
 
 TEST_F(AuditLocationsTest, AnObjectWhoseSecurityCantBeReadIsAFinding) {

@@ -79,6 +79,11 @@ wait_until 5 "the recovery event naming the holders" reported_insert \
 reported_insert '\"0\" (PID 0 is no process: a socket without an owner)' ||
   e2e_fail "the recovery event does not name PID 0 as left alone"
 wait_until $((kOneCycle + kCycle)) "the agent's return recorded" reported_id 2001
+# As Event Viewer shows it: the message DLL's text around the inserts.
+rendered_event 2000 | head -2 | tr '\n' '|' | grep -qF \
+  "The agent (riduvuruz.exe) was not running. Its ports were freed and it was started again.|Killed (PID, image name, watched local ports held): PID " ||
+  e2e_fail "event 2000 renders as: $(rendered_event 2000)"
+e2e_log "ok: the recovery's event renders from the message DLL"
 
 e2e_log "--- left alone: the watchdog, a process younger than the listing, an ended one"
 pid_alive "$watchdog_pid" || e2e_fail "the watchdog $watchdog_pid is gone"

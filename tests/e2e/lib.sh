@@ -84,6 +84,30 @@ event_id_pattern() { printf 'ReportEventW (.*,0x0000,0x%08x,' "$1"; }
 reported_id() { grep -q "$(event_id_pattern "$1")" "$E2E_EVENT_LOG"; }
 reported_count() { grep -c "$(event_id_pattern "$1")" "$E2E_EVENT_LOG" || true; }
 reported_insert() { grep -F 'eventlog:ReportEventW L"' "$E2E_EVENT_LOG" | grep -qF -- "$1"; }
+# last_event_inserts ID: the inserts of the last event ID written, one a line
+# as Wine prints them (L"..."): each follows the event's fixme line on its own
+# eventlog line, up to the next event.
+last_event_inserts() {
+  awk -v id="$(printf '0x%08x' "$1")" '
+    /fixme:advapi:ReportEvent/ {
+      inside = index($0, "," id ",") > 0
+      if (inside) inserts = ""
+      next
+    }
+    inside && /eventlog:ReportEventW L"/ {
+      sub(/^.*eventlog:ReportEventW /, "")
+      inserts = inserts $0 "\n"
+    }
+    END { printf "%s", inserts }' "$E2E_EVENT_LOG"
+}
+# rendered_event ID: the last event ID as Event Viewer shows it: its message
+# from the installed message DLL, with the inserts in place.
+rendered_event() {
+  last_event_inserts "$1" >"$E2E_WORK/event-$1.txt"
+  win "$E2E_FIXTURES/e2e_render_event.exe" \
+    "${E2E_WATCHDOG_WIN%\\*}\\didurozir-messages.dll" "$1" \
+    "Z:$E2E_WORK/event-$1.txt" | tr -d '\r'
+}
 
 # Ends the prefix's processes and server; removes the prefix after a pass.
 e2e_end() {

@@ -288,4 +288,21 @@ TEST_F(RecordTest, RecoveriesBeyondTheHourlyBoundAreSummedUp) {
                                       "none", "0", "0"}));
 }
 
+// A sum that holds nothing but returns of the agent is a sum all the same.
+TEST_F(RecordTest, ASumOfReturnsAloneIsWritten) {
+  for (int i = 0; i < 11; ++i) {
+    events::RecordRecovery(SomeRecovery());
+    Advance(11 * 1000);
+    events::RecordAgentRunning();
+    Advance(11 * 1000);
+  }
+  // The 11th recovery was summed up at once; its return is held back.
+  ASSERT_EQ(Log().events.back().id, events::kLeftOutSummary);
+  const std::size_t held = Log().events.size();
+  events::FlushRecord();
+  ASSERT_EQ(Log().events.size(), held + 1);
+  EXPECT_EQ(Log().events.back().inserts,
+            (std::vector<std::string>{"0", "0", "none", "none", "0", "1"}));
+}
+
 }  // namespace

@@ -18,6 +18,7 @@ void WriteStdout(std::string_view text, Encoding encoding) {
   static std::mutex mutex;
   std::lock_guard<std::mutex> lock(mutex);
   fakes::ConsoleFake& fake = fakes::Console();
+  if (fake.onWrite) fake.onWrite(text);
   if (fake.isConsole) {
     fake.written.emplace_back(std::string(text), encoding);
     return;

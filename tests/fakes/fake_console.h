@@ -2,7 +2,9 @@
 #ifndef DIDUROZIR_TESTS_FAKES_FAKE_CONSOLE_H_
 #define DIDUROZIR_TESTS_FAKES_FAKE_CONSOLE_H_
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -15,6 +17,8 @@ struct ConsoleFake {
   // process's standard output, as the console would get them.
   bool isConsole = false;
   std::vector<std::pair<std::string, platform::Encoding>> written;
+  // Runs at every write, before it; may throw, as a failing write would.
+  std::function<void(std::string_view)> onWrite;
 
   void Reset() { *this = ConsoleFake(); }
 };

@@ -25,6 +25,7 @@ struct ReadPipe {
 ReadPipe* OpenReadPipe(const char* command) {
   fakes::PipeFake& fake = fakes::Pipe();
   fake.commands.emplace_back(command);
+  if (fake.onOpen) fake.onOpen();
   if (fake.failOpen) return nullptr;
   ++fake.opened;
   return new ReadPipe{fake.output, 0};

@@ -2,6 +2,7 @@
 #ifndef DIDUROZIR_TESTS_FAKES_FAKE_PIPE_H_
 #define DIDUROZIR_TESTS_FAKES_FAKE_PIPE_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,9 +12,11 @@ struct PipeFake {
   bool failOpen = false;  // OpenReadPipe returns null
   std::string output;     // what every opened pipe yields, bytes as they are
   std::vector<std::string> commands;  // every command line opened, in order
-  int opened = 0;                     // pipes handed out
-  int closed = 0;                     // pipes closed
-  int reads = 0;                      // ReadPipeLine calls that returned data
+  // Runs at every OpenReadPipe, on the caller's thread, before it answers.
+  std::function<void()> onOpen;
+  int opened = 0;  // pipes handed out
+  int closed = 0;  // pipes closed
+  int reads = 0;   // ReadPipeLine calls that returned data
 
   void Reset() { *this = PipeFake(); }
 };

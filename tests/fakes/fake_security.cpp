@@ -145,6 +145,7 @@ namespace platform {
 SecurityReadResult ReadSecurity(SecuredObject kind, const std::string& name,
                                 SecurityRecord* record, std::uint32_t* error) {
   fakes::SecurityFake& fake = fakes::Security();
+  if (fake.onRead) fake.onRead();
   *error = 0;
   const auto unreadable = fake.unreadable.find(name);
   if (unreadable != fake.unreadable.end()) {

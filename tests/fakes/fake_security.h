@@ -4,6 +4,7 @@
 #define DIDUROZIR_TESTS_FAKES_FAKE_SECURITY_H_
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ struct SecurityFake {
   std::map<std::string, std::string> names;  // SID -> account name
   std::map<std::string, platform::Membership> membership;  // default kNot..
   std::vector<std::string> membershipAsked;  // every SID asked about
+  // Runs at every ReadSecurity, on the caller's thread, before it answers.
+  std::function<void()> onRead;
 
   void Reset() { *this = SecurityFake(); }
 };

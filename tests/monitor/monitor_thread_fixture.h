@@ -8,6 +8,7 @@
 
 #include <cstddef>
 
+#include "events/events.h"
 #include "fakes/fakes.h"
 #include "monitor/monitor.h"
 
@@ -15,6 +16,7 @@ class MonitorThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fakes::ResetAll();
+    events::ResetRecord();
     fakes::Thread().realSleeps = true;
     fakes::ProcessList().processes = {{L"riduvuruz.exe", 500}};
     AgentLocation.imagePath = "C:\\Agent\\riduvuruz.exe";

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <string>
 #include <thread>
@@ -168,6 +169,103 @@ TEST_F(HeldProcessesTest, PauseDuringTheWaitForASurvivorClosesThem) {
   EXPECT_EQ(fakes::ProcessHandles().OpenNow(), 2);
   EXPECT_EQ(fakes::ProcessHandles().opened, 4);
 }
+
+// After a stop, the process waits for the thread inside a kill command: the
+// command returns, the thread writes its recovery's record and ends, and the
+// wait ends with it.
+TEST_F(HeldProcessesTest, TheProcessEndWaitsForTheRecordOfARunningKill) {
+  std::promise<void> reached;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  fakes::Command().onRun = [&](const std::string& command) {
+    if (command != "taskkill /F /pid 1200") return;
+    reached.set_value();
+    released.wait();
+  };
+  StartMonitor();
+  reached.get_future().wait();
+  RequestMonitorStop();
+
+  auto end =
+      std::async(std::launch::async, [] { return AwaitMonitorEnd(60000); });
+  EXPECT_EQ(end.wait_for(std::chrono::milliseconds(50)),
+            std::future_status::timeout);
+  EXPECT_TRUE(fakes::EventLog().events.empty());
+  release.set_value();
+
+  EXPECT_TRUE(end.get());
+  ASSERT_EQ(fakes::EventLog().Ids(), std::vector<std::uint32_t>{2000});
+  const std::vector<std::string>& record = fakes::EventLog().events[0].inserts;
+  EXPECT_EQ(record[0],
+            "PID 1200 (a.exe, port 4033); PID 344 (b.exe, port 4044)");
+  EXPECT_EQ(record[4], "not run");
+}
+
+// When the bound runs out with a command still running, the waiting thread
+// writes the recovery's record itself, naming that command, and the thread
+// that finishes later writes none. (In the service the process ends then;
+// here the thread goes on to its next step.)
+struct StrandedCase {
+  const char* what;
+  std::string listing;
+  std::string heldCommand;
+  std::string killed;         // %1
+  std::string startExitCode;  // %5
+  std::string outcome;        // %6
+};
+
+class StrandedRecordTest : public HeldProcessesTest,
+                           public ::testing::WithParamInterface<StrandedCase> {
+};
+
+TEST_P(StrandedRecordTest, IsWrittenAtTheBoundNamingTheRunningCommand) {
+  const StrandedCase& c = GetParam();
+  fakes::Pipe().output = c.listing;
+  std::promise<void> reached;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  fakes::Command().onRun = [&](const std::string& command) {
+    if (command != c.heldCommand) return;
+    reached.set_value();
+    released.wait();
+  };
+  StartMonitor();
+  reached.get_future().wait();
+  RequestMonitorStop();
+
+  EXPECT_FALSE(AwaitMonitorEnd(20)) << c.what;
+  ASSERT_EQ(fakes::EventLog().Ids(), std::vector<std::uint32_t>{2000});
+  const std::vector<std::string> record = fakes::EventLog().events[0].inserts;
+  EXPECT_EQ(record[0], c.killed) << c.what;
+  EXPECT_EQ(record[4], c.startExitCode) << c.what;
+  EXPECT_EQ(record[5], c.outcome) << c.what;
+
+  release.set_value();
+  ASSERT_TRUE(fakes::WaitUntil(
+      [](const ThreadFake& fake) { return fake.Ended() == fake.started; }));
+  EXPECT_EQ(fakes::EventLog().Ids(), std::vector<std::uint32_t>{2000})
+      << c.what << ": written once";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, StrandedRecordTest,
+    ::testing::Values(
+        StrandedCase{"a kill command",
+                     "  TCP    0.0.0.0:4033           0.0.0.0:0              "
+                     "LISTENING       1200\n  TCP    0.0.0.0:4044           "
+                     "0.0.0.0:0              LISTENING       344\n",
+                     "taskkill /F /pid 1200", "PID 1200 (a.exe, port 4033)",
+                     "not run",
+                     "The recovery was cut short: the service stopped while "
+                     "the command \"taskkill /F /pid 1200\" was still running, "
+                     "so the agent was not started. Not run: the start "
+                     "command, the check whether 1 killed process ended, 1 "
+                     "kill command."},
+        StrandedCase{"the start command", "", "C:\\Agent\\riduvuruz.exe -start",
+                     "none", "not known",
+                     "The service stopped while the agent's start command was "
+                     "still running: whether the agent started is not "
+                     "known."}));
 
 TEST_F(MonitorThreadTest, FailedThreadStartLeavesNoThreadBehind) {
   StartMonitor();

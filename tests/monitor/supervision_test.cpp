@@ -17,9 +17,11 @@
 
 #include "events/events.h"
 #include "fakes/fake_command.h"
+#include "fakes/fake_console.h"
 #include "fakes/fake_file.h"
 #include "fakes/fake_pipe.h"
 #include "fakes/fake_process_list.h"
+#include "fakes/fake_security.h"
 #include "fakes/fake_thread.h"
 #include "fakes/fakes.h"
 #include "monitor/monitor.h"
@@ -467,6 +469,38 @@ TEST_F(SupervisionTest, StopDuringStartCommandEndsAtTheClosingSleep) {
   EXPECT_EQ(SleepsTaken(), Sleeps{10000});
 }
 
+// A stop or pause that arrives while a recovery audits what it trusts or
+// lists the port holders ends it before its first command: nothing is killed,
+// started or recorded, and the thread ends at its sleep.
+TEST_F(SupervisionTest, StopDuringTheAuditOrTheListingRunsNoCommand) {
+  const struct {
+    const char* what;
+    bool duringAudit;
+    Strings listings;  // the netstat commands opened
+  } cases[] = {{"during the audit", true, {}},
+               {"during the listing", false, {"netstat -ano"}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    fakes::ProcessList().processes = {{L"a.exe", 1200}};
+    fakes::Pipe().output = Listing({{"4033", "1200"}});
+    if (c.duringAudit) {
+      fakes::Security().onRead = RequestStopOnThisThread;
+    } else {
+      fakes::Pipe().onOpen = RequestStopOnThisThread;
+    }
+
+    EXPECT_TRUE(RunUntilSleep(0));
+
+    EXPECT_EQ(fakes::Pipe().commands, c.listings);
+    EXPECT_TRUE(Commands().empty());
+    EXPECT_EQ(SleepsTaken(), Sleeps{10000});
+    for (std::uint32_t id : fakes::EventLog().Ids()) {
+      EXPECT_NE(id, events::kRecovery);
+    }
+  }
+}
+
 TEST_F(SupervisionTest, StopDuringAnySleepEndsTheThreadThere) {
   const struct {
     int sleep;
@@ -661,6 +695,12 @@ TEST_F(SupervisionTest, KillsOnlyWhatHeldThePortWhenTheListingWasTaken) {
        kCreatedAfter},
       {"created as the listing began", "2000",
        [] { fakes::ProcessHandles().facts[2000].creationTime = 1000; }, ""},
+      {"created while netstat ran", "2000",
+       [] {
+         fakes::ProcessHandles().facts[2000].creationTime = 1500;
+         fakes::Pipe().onOpen = [] { fakes::ProcessHandles().now = 2000; };
+       },
+       kCreatedAfter},
       {"ended before its kill: the child of the holder killed first", "2000",
        [] {
          fakes::Command().onRun = [](const std::string& command) {
@@ -760,6 +800,9 @@ TEST_F(SupervisionTest, ARecoveryCutShortIsRecordedWithWhatItKilled) {
     std::string failing;  // the command that fails instead, if any
     Strings commands;
     Strings inserts;  // of the one event 2000
+    // A listing row beside the two holders: a PID it leaves alone.
+    std::pair<std::string, std::string> spared = {};
+    std::string failingEcho = {};  // the command whose echo fails, if any
   } cases[] = {
       {"stop during the pause after the kills",
        1,
@@ -773,12 +816,15 @@ TEST_F(SupervisionTest, ARecoveryCutShortIsRecordedWithWhatItKilled) {
        {Kill("1200"), Kill("344")},
        {kBoth, "none", "1", "", "not run",
         kCut + ", the check whether 1 killed process ended."}},
+      // The kill commands not run are those of kills: System's PID would get
+      // none anyway.
       {"failure in the first kill command",
        1,
        Kill("1200"),
        {Kill("1200")},
        {"PID 1200 (a.exe, port 4033)", "none", "0", "", "not run",
-        kCut + ", the check whether 1 killed process ended, 1 kill command."}},
+        kCut + ", the check whether 1 killed process ended, 1 kill command."},
+       {"4045", "4"}},
       {"failure in the start command",
        3,
        kStart,
@@ -790,13 +836,30 @@ TEST_F(SupervisionTest, ARecoveryCutShortIsRecordedWithWhatItKilled) {
        {Kill("1200"), Kill("344"), kStart},
        {kBoth, "none", "1", kStart, "0",
         "Its ports were freed and it was started again."}},
+      {"failure after the start command ran, in its echo",
+       3,
+       "",
+       {Kill("1200"), Kill("344"), kStart},
+       {kBoth, "none", "1", kStart, "0",
+        "Its ports were freed and it was started again."},
+       {},
+       kStart},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     SetUp();
     fakes::ProcessList().processes = {{L"a.exe", 1200}, {L"b.exe", 344}};
-    fakes::Pipe().output = Listing({{"4033", "1200"}, {"4044", "344"}});
+    fakes::Pipe().output =
+        c.spared.first.empty()
+            ? Listing({{"4033", "1200"}, {"4044", "344"}})
+            : Listing({{"4033", "1200"}, {"4044", "344"}, c.spared});
     KillEndsProcesses({1200});
+    if (!c.failingEcho.empty()) {
+      const std::string echo = Echo(c.failingEcho);
+      fakes::Console().onWrite = [echo](std::string_view text) {
+        if (text == echo) throw std::bad_alloc();
+      };
+    }
     if (!c.failing.empty()) {
       const auto kill = fakes::Command().onRun;
       const std::string failing = c.failing;
@@ -861,6 +924,26 @@ int CountOf(const std::string& list, const std::string& name) {
 // 10 recovery and 10 running-again events, at most one summary; and the
 // recovery events with the summaries account for every kill, every
 // recovery, every failed start and every return.
+// However supervision ends, the sum that the hourly bound holds back is
+// written: here it returns on the stop flag, seen at the top of a cycle.
+TEST_F(SupervisionTest, TheHeldBackSumIsWrittenWhenSupervisionReturns) {
+  int starts = 0;
+  fakes::Command().onRun = [&starts](const std::string&) {
+    if (++starts == 12) stopRequested = true;
+  };
+
+  EXPECT_FALSE(RunUntilSleep(0));
+
+  EXPECT_EQ(starts, 12);
+  const auto& events = fakes::EventLog().events;
+  ASSERT_FALSE(events.empty());
+  // The 11th recovery was summed up at once (11 recoveries since the start,
+  // 1 of them left out); the 12th waited for its hour.
+  EXPECT_EQ(events.back().id, events::kLeftOutSummary);
+  EXPECT_EQ(events.back().inserts[0], "1");
+  EXPECT_EQ(events.back().inserts[1], "1");
+}
+
 TEST_F(SupervisionTest, ADayOfCrashLoopsStaysBoundedAndRecordsEveryKill) {
   constexpr long long kHour = 3600 * 1000;
   constexpr long long kDay = 24 * kHour;

@@ -67,14 +67,15 @@ TEST(EventLog, WritesAnEventWithItsInserts) {
 
 // What reaches ReportEventW, for event_log_trace.sh, which reads it from
 // Wine's traces (Wine keeps no Event Log): the ID as the event's ID with
-// category 0, an image name the ANSI code page may lack as its UTF-16, and
-// an insert longer than 255 characters whole.
-TEST(EventLogTrace, WritesARecoveryOfAHolderWithANonAsciiName) {
-  EXPECT_TRUE(platform::WriteEvent(
-      kSource, platform::EventType::kWarning, events::kRecovery,
-      {"PID 344 (b\xC3\xA5r.exe, port 4045)",
-       std::string(255, 'a') + "<beyond 255 characters>", "0",
-       "C:\\Agent\\riduvuruz.exe -start", "9009"}));
+// category 0 and the type of its level, an image name the ANSI code page may
+// lack as its UTF-16, and an insert longer than 255 characters whole.
+TEST(EventLogTrace, WritesEachLevelAndARecoveryOfAHolderWithANonAsciiName) {
+  events::Report(events::kRecovery,
+                 {"PID 344 (b\xC3\xA5r.exe, port 4045)",
+                  std::string(255, 'a') + "<beyond 255 characters>", "0",
+                  "C:\\Agent\\riduvuruz.exe -start", "9009"});
+  events::Report(events::kAuditFindings, {"1", "findings"});
+  events::Report(events::kStopReceived, {});
 }
 
 // Each event renders whole: its text, every insert in place, no %n left.

@@ -19,6 +19,12 @@ TEST(QueryPathExistence, TellsExistingAbsentAndUnknownApart) {
   const fs::path dir = fs::temp_directory_path() /
                        fs::unique_path("didurozir-file-%%%%-%%%%-%%%%-%%%%");
   fs::create_directories(dir / "folder");
+#ifdef _WIN32
+  // Made by its UTF-16 name, asked for in the code page of the file
+  // functions.
+  const fs::path nonAscii = dir / L"f\u00f6lder";
+  fs::create_directories(nonAscii);
+#endif
   std::ofstream((dir / "server.conf").string()) << "{}";
   const std::string base = dir.string() + platform::kPathSeparator;
   const struct {
@@ -32,7 +38,11 @@ TEST(QueryPathExistence, TellsExistingAbsentAndUnknownApart) {
       {"a folder on the way missing",
        base + "missing" + platform::kPathSeparator + "server.conf",
        PathExistence::kAbsent},
+      {"a file where a folder should be",
+       base + "server.conf" + platform::kPathSeparator + "server.conf",
+       PathExistence::kAbsent},
 #ifdef _WIN32
+      {"a name outside ASCII", nonAscii.string(), PathExistence::kExists},
       // A share whose server does not answer, and a name Windows refuses.
       {"a share that does not answer",
        "\\\\didurozir-no-such-host.invalid\\conf\\server.conf",

@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <string>
 
+#include "handle_count.h"
+#include "platform/process_handle_win.h"
+
 namespace {
 
 using platform::OpenFailure;
@@ -21,9 +24,12 @@ ScopedProcessHandle Open(std::uint32_t pid, OpenFailure* failure) {
 
 TEST(ProcessHandle, TheOwnProcessIsOlderThanNowRunningAndNotCritical) {
   EXPECT_EQ(platform::CurrentProcessId(), GetCurrentProcessId());
+  const long handles = testing_handles::OwnHandleCount();
+  ASSERT_GT(handles, 0);
   OpenFailure failure = OpenFailure::kRefused;
-  const ScopedProcessHandle self = Open(platform::CurrentProcessId(), &failure);
+  ScopedProcessHandle self = Open(platform::CurrentProcessId(), &failure);
   ASSERT_TRUE(self.IsValid());
+  EXPECT_EQ(testing_handles::OwnHandleCount(), handles + 1);
   EXPECT_EQ(failure, OpenFailure::kNone);
 
   std::uint64_t created = 0;
@@ -34,6 +40,47 @@ TEST(ProcessHandle, TheOwnProcessIsOlderThanNowRunningAndNotCritical) {
   // Windows answers no; Wine 8 has no answer (no IsProcessCritical, and
   // STATUS_INVALID_INFO_CLASS for ProcessBreakOnTermination).
   EXPECT_NE(platform::IsProcessCritical(self.Get()), ProcessAnswer::kYes);
+  self.Reset();
+  EXPECT_EQ(testing_handles::OwnHandleCount(), handles);
+}
+
+// Windows' answers, handed in where Wine has none: one read the wrong way
+// round would spare every holder of a port, or kill the system.
+template <BOOL kCritical>
+BOOL WINAPI IsCritical(HANDLE, PBOOL critical) {
+  *critical = kCritical;
+  return TRUE;
+}
+BOOL WINAPI IsCriticalFails(HANDLE, PBOOL) { return FALSE; }
+template <ULONG kBreakOnTermination>
+LONG WINAPI QueryBreakOnTermination(HANDLE, ULONG infoClass, PVOID data,
+                                    ULONG size, PULONG length) {
+  constexpr LONG kInvalidInfoClass = static_cast<LONG>(0xC0000003);
+  if (infoClass != 29 || size != sizeof(ULONG)) return kInvalidInfoClass;
+  *static_cast<ULONG*>(data) = kBreakOnTermination;
+  *length = sizeof(ULONG);
+  return 0;
+}
+
+TEST(ProcessHandle, CriticalAsTheSystemAnswers) {
+  const struct {
+    platform::IsProcessCriticalFunction kernel32;
+    platform::NtQueryInformationProcessFunction ntdll;
+    ProcessAnswer expected;
+  } cases[] = {
+      {IsCritical<TRUE>, nullptr, ProcessAnswer::kYes},
+      {IsCritical<FALSE>, nullptr, ProcessAnswer::kNo},
+      {IsCriticalFails, QueryBreakOnTermination<0>, ProcessAnswer::kUnknown},
+      {nullptr, QueryBreakOnTermination<1>, ProcessAnswer::kYes},
+      {nullptr, QueryBreakOnTermination<0>, ProcessAnswer::kNo},
+      {nullptr, nullptr, ProcessAnswer::kUnknown},
+  };
+  for (std::size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+    EXPECT_EQ(platform::ProcessCriticality(nullptr, cases[i].kernel32,
+                                           cases[i].ntdll),
+              cases[i].expected)
+        << "case " << i;
+  }
 }
 
 // A child started after a moment is created after it, and its end shows on

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "audit/trust.h"
+#include "platform/security_win.h"
 
 namespace {
 
@@ -62,16 +63,23 @@ TEST(SecurityTest, AFileOthersMayWriteIsWritableByEveryone) {
   EXPECT_EQ(findings[0].right, "write data, append data, delete");
 }
 
-TEST(SecurityTest, AMissingFileAndKeyAreNotFound) {
-  platform::SecurityRecord record;
-  std::uint32_t error = 0;
-  EXPECT_EQ(platform::ReadSecurity(platform::SecuredObject::kFile,
-                                   FixturePath("absent.conf"), &record, &error),
-            platform::SecurityReadResult::kNotFound);
-  EXPECT_EQ(platform::ReadSecurity(platform::SecuredObject::kRegistryKey,
-                                   "SOFTWARE\\didurozir-tests-absent", &record,
-                                   &error),
-            platform::SecurityReadResult::kNotFound);
+TEST(SecurityTest, AMissingFileFolderOrKeyIsNotFound) {
+  const struct {
+    platform::SecuredObject kind;
+    std::string name;
+  } cases[] = {
+      {platform::SecuredObject::kFile, FixturePath("absent.conf")},
+      {platform::SecuredObject::kFile, FixturePath("absent/absent.conf")},
+      {platform::SecuredObject::kRegistryKey,
+       "SOFTWARE\\didurozir-tests-absent"},
+  };
+  for (const auto& c : cases) {
+    platform::SecurityRecord record;
+    std::uint32_t error = 0;
+    EXPECT_EQ(platform::ReadSecurity(c.kind, c.name, &record, &error),
+              platform::SecurityReadResult::kNotFound)
+        << c.name << ": " << error;
+  }
 }
 
 TEST(SecurityTest, AccountsByName) {
@@ -84,34 +92,69 @@ TEST(SecurityTest, AccountsByName) {
   EXPECT_EQ(platform::AccountName("S-1-5-21-7-7-7-4242"), "");
 }
 
-TEST(SecurityTest, AKeysSecuritySetThroughTheApiReadsBack) {
+// Wine lists no member of any local group; Windows lists, say, a domain's
+// Domain Admins in Administrators, and its Domain Users not.
+TEST(SecurityTest, OnlyAnAccountTheGroupListsIsADirectMember) {
+  PSID sids[3] = {};
+  const wchar_t* texts[] = {L"S-1-5-21-7-7-7-500", L"S-1-5-21-7-7-7-512",
+                            L"S-1-5-21-7-7-7-513"};
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(ConvertStringSidToSidW(texts[i], &sids[i]));
+  }
+  LOCALGROUP_MEMBERS_INFO_0 members[] = {{sids[0]}, {sids[1]}};
+  EXPECT_TRUE(platform::IsListedMember(sids[1], members, 2));
+  EXPECT_FALSE(platform::IsListedMember(sids[2], members, 2));
+  for (PSID sid : sids) LocalFree(sid);
+}
+
+// Gives a new key of HKEY_LOCAL_MACHINE the owner and the DACL of
+// `descriptor`, reads them back through the API and deletes the key.
+platform::SecurityReadResult ReadKeySetTo(PSECURITY_DESCRIPTOR descriptor,
+                                          platform::SecurityRecord* record,
+                                          std::uint32_t* error) {
   const std::wstring path = L"SOFTWARE\\didurozir-tests-security-" +
                             std::to_wstring(GetCurrentProcessId());
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
+  EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0,
                             KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_SUCCESS);
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
-      L"O:BAD:(A;;KA;;;SY)(A;;KA;;;BA)(A;;KR;;;BU)(A;;KW;;;AU)",
-      SDDL_REVISION_1, &descriptor, nullptr));
   // Wine makes the creating user's primary group ("None") the owner of a
-  // new key: a finding of its own, which the test is not about.
-  const LONG set = RegSetKeySecurity(
-      key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, descriptor);
-  LocalFree(descriptor);
+  // new key: a finding of its own, which the tests are not about.
+  EXPECT_EQ(RegSetKeySecurity(
+                key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                descriptor),
+            ERROR_SUCCESS);
   RegCloseKey(key);
-  ASSERT_EQ(set, ERROR_SUCCESS);
-
-  platform::SecurityRecord record;
-  std::uint32_t error = 0;
   const platform::SecurityReadResult result = platform::ReadSecurity(
       platform::SecuredObject::kRegistryKey,
-      std::string(path.begin(), path.end()), &record, &error);
+      std::string(path.begin(), path.end()), record, error);
   RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str());
-  ASSERT_EQ(result, platform::SecurityReadResult::kRead) << error;
+  return result;
+}
+
+platform::SecurityReadResult ReadKeySetTo(const wchar_t* sddl,
+                                          platform::SecurityRecord* record,
+                                          std::uint32_t* error) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  EXPECT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+      sddl, SDDL_REVISION_1, &descriptor, nullptr));
+  const platform::SecurityReadResult result =
+      ReadKeySetTo(descriptor, record, error);
+  LocalFree(descriptor);
+  return result;
+}
+
+// An entry inherit-only grants nothing on the key itself.
+TEST(SecurityTest, AKeysSecuritySetThroughTheApiReadsBack) {
+  platform::SecurityRecord record;
+  std::uint32_t error = 0;
+  ASSERT_EQ(ReadKeySetTo(L"O:BAD:(A;;KA;;;SY)(A;;KA;;;BA)(A;;KR;;;BU)"
+                         L"(A;;KW;;;AU)(A;CIIO;KA;;;BU)",
+                         &record, &error),
+            platform::SecurityReadResult::kRead)
+      << error;
   EXPECT_EQ(record.ownerSid, "S-1-5-32-544");
-  ASSERT_EQ(record.dacl.size(), 4u);
+  ASSERT_EQ(record.dacl.size(), 5u);
   EXPECT_EQ(record.dacl[3].type, platform::AceType::kAllow);
   EXPECT_EQ(record.dacl[3].sid, "S-1-5-11");
   EXPECT_EQ(record.dacl[3].mask, 0x20006u);
@@ -123,6 +166,31 @@ TEST(SecurityTest, AKeysSecuritySetThroughTheApiReadsBack) {
   ASSERT_EQ(findings.size(), 1u);
   EXPECT_EQ(findings[0].kind, audit::FindingKind::kWritable);
   EXPECT_EQ(findings[0].right, "set value, create subkey");
+}
+
+// A null DACL, which grants everyone anything, reads as none; a key that
+// denies reading its security, owned by another account, is denied, not
+// missing. (Wine reads the SDDL "D:NO_ACCESS_CONTROL" as an empty DACL.)
+TEST(SecurityTest, ANullDaclIsNoneAndADeniedReadIsDenied) {
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof administrators;
+  ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr,
+                                 administrators, &size));
+  SECURITY_DESCRIPTOR open;
+  ASSERT_TRUE(
+      InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION));
+  ASSERT_TRUE(SetSecurityDescriptorOwner(&open, administrators, FALSE));
+  ASSERT_TRUE(SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE));
+  platform::SecurityRecord record;
+  std::uint32_t error = 0;
+  ASSERT_EQ(ReadKeySetTo(&open, &record, &error),
+            platform::SecurityReadResult::kRead)
+      << error;
+  EXPECT_FALSE(record.hasDacl);
+
+  EXPECT_EQ(ReadKeySetTo(L"O:SYD:(D;;RC;;;WD)(A;;KA;;;WD)", &record, &error),
+            platform::SecurityReadResult::kDenied);
+  EXPECT_EQ(error, static_cast<std::uint32_t>(ERROR_ACCESS_DENIED));
 }
 
 }  // namespace

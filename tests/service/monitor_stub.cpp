@@ -39,3 +39,10 @@ void RequestMonitorStop() {
   if (stub::Monitor().onStopRequest) stub::Monitor().onStopRequest();
   if (stub::Monitor().stopThrows) throw 1;
 }
+
+bool AwaitMonitorEnd(std::uint32_t timeoutMs) {
+  stub::Monitor().endWaits.push_back(timeoutMs);
+  stub::Monitor().reportsBeforeEndWait.push_back(
+      fakes::ServiceRuntime().reports.size());
+  return true;
+}

@@ -4,7 +4,9 @@
 #define DIDUROZIR_TESTS_SERVICE_MONITOR_STUB_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace stub {
 
@@ -24,6 +26,9 @@ struct MonitorStub {
   // handler registrations when LoadAgentLocation came.
   std::size_t reportsBeforeStart = 0;
   int registrationsBeforeLoad = -1;
+  // Every AwaitMonitorEnd: its bound, and the status reports sent before it.
+  std::vector<std::uint32_t> endWaits;
+  std::vector<std::size_t> reportsBeforeEndWait;
 
   void Reset() { *this = MonitorStub(); }
 };

@@ -414,6 +414,11 @@ INSTANTIATE_TEST_SUITE_P(
                      kServiceExists, false}));
 
 TEST_F(ServiceControlTest, PackageInstallCreatesOrReportsARefusal) {
+  scm().Fail(ScCall::kCreate, kAccessDenied);
+  EXPECT_EQ(PackageInstallService(), kAccessDenied) << "a failed creation";
+  EXPECT_FALSE(scm().Has(kName));
+  scm().failures.clear();
+
   EXPECT_EQ(PackageInstallService(), 0u);
   EXPECT_EQ(scm().services.at(kName).binaryPathName, kOwnPath);
 

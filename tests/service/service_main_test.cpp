@@ -111,6 +111,22 @@ TEST_F(ServiceMainTest, ReturnsOnceStoppedAndSleepsLongerWhenPaused) {
   EXPECT_EQ(stub::Monitor().stopRequests, 2);
 }
 
+// A refused report is not taken for told: the service ends only once the
+// manager has accepted that it stopped, and until then it goes on waiting.
+TEST_F(ServiceMainTest, ARefusedStoppedReportDoesNotEndTheService) {
+  scm().AddService(kName, 1);
+  runtime().refuseReport = 6;  // after 2, 2, 2, 4 and the stop's 3
+  system().onSleep = [] {
+    if (fakes::System().sleeps.size() == 1) {
+      fakes::ServiceRuntime().SendControl(kControlStop);
+    }
+  };
+  system().sleepBudget = 3;
+  EXPECT_EQ(ServiceMainUntilSleepBudget(), 0u);
+  EXPECT_EQ(system().sleeps.size(), 3u) << "still waiting";
+  EXPECT_EQ(runtime().AcceptedStates(), (States{2, 2, 2, 4, 3}));
+}
+
 // Under Wine a control that reaches the manager while it hands a stop over
 // gets the process killed; the service's own wait must send none.
 TEST_F(ServiceMainTest, WaitsOnItsOwnReportsWithoutSendingControls) {
@@ -263,7 +279,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ControlCase{"pause", 2, {6, 7}, 1, 0, {1011}},
                       ControlCase{"continue", 3, {5, 4}, 0, 1, {1012}},
                       ControlCase{"interrogate", 4, {}, 0, 0, {}},
-                      ControlCase{"shutdown", 5, {3, 1}, 1, 0, {1013}},
+                      // The rest is the service main thread's (below).
+                      ControlCase{"shutdown", 5, {3}, 1, 0, {}},
                       ControlCase{"parameter change", 6, {}, 0, 0, {}},
                       ControlCase{"user defined", 200, {}, 0, 0, {}}));
 
@@ -324,8 +341,6 @@ INSTANTIATE_TEST_SUITE_P(
     Controls, HandlerOrderTest,
     ::testing::Values(
         OrderCase{"stop", 1, nullptr, {"report 3", "report 1", "event 1010"}},
-        OrderCase{
-            "shutdown", 5, nullptr, {"report 3", "report 1", "event 1013"}},
         OrderCase{"pause", 2, nullptr, {"report 6", "report 7", "event 1011"}},
         OrderCase{
             "continue", 3, nullptr, {"report 5", "report 4", "event 1012"}},
@@ -361,7 +376,7 @@ TEST_F(HandlerTest, SendsTheFinalReportWhenStoppingTheMonitorFails) {
     std::uint32_t control;
     States reported;
   } cases[] = {{kControlStop, {3, 1}},
-               {kControlShutdown, {3, 1}},
+               {kControlShutdown, {3}},  // stopped by the service main thread
                {kControlPause, {6, 7}}};
   for (const auto& c : cases) {
     runtime().reports.clear();
@@ -371,6 +386,34 @@ TEST_F(HandlerTest, SendsTheFinalReportWhenStoppingTheMonitorFails) {
     EXPECT_TRUE(stopRequested) << c.control;
   }
   stopRequested = false;
+}
+
+// At a system shutdown the record of a recovery under way comes before the
+// stopped report: the handler reports stop pending with a wait hint (Windows
+// gives a service 5 s then) and tells the monitor; the service main thread
+// waits for the monitor, 3 s at most, reports stopped, then writes 1013.
+TEST_F(ServiceMainTest, AtShutdownTheMonitorsRecordComesBeforeTheStop) {
+  scm().AddService(kName, 1);
+  system().onSleep = [] {
+    if (fakes::System().sleeps.size() == 1) {
+      fakes::ServiceRuntime().SendControl(kControlShutdown);
+    }
+  };
+  std::size_t eventsAtStop = 99;
+  runtime().onReport = [&](const platform::ServiceStatus& status) {
+    if (status.currentState == kServiceStopped) {
+      eventsAtStop = fakes::EventLog().events.size();
+    }
+  };
+  EXPECT_EQ(ServiceMain(0, nullptr), 0u);
+  EXPECT_EQ(runtime().AcceptedStates(), (States{2, 2, 2, 4, 3, 1}));
+  EXPECT_EQ(runtime().reports[4].status.waitHint, 5000u);
+  EXPECT_EQ(stub::Monitor().stopRequests, 1);
+  EXPECT_EQ(stub::Monitor().endWaits, (std::vector<std::uint32_t>{3000}));
+  EXPECT_EQ(stub::Monitor().reportsBeforeEndWait, (std::vector<std::size_t>{5}))
+      << "after stop pending, before stopped";
+  EXPECT_EQ(eventsAtStop, 0u);
+  EXPECT_EQ(fakes::EventLog().Ids(), (States{1013}));
 }
 
 TEST_F(HandlerTest, PauseThenContinueResumesSupervision) {

@@ -1,6 +1,6 @@
 // Every status report the service sends, field by field: the service type,
-// no checkpoint and no wait hint, and an exit code only on the stop that ends
-// a service whose monitor could not start.
+// no checkpoint, a wait hint only on a shutdown's stop pending, and an exit
+// code only on the stop that ends a service whose monitor could not start.
 #include <vector>
 
 #include "monitor/monitor.h"
@@ -11,6 +11,7 @@ namespace {
 struct Expected {
   std::uint32_t state;
   std::uint32_t exitCode;
+  std::uint32_t waitHint = 0;
 };
 
 void ExpectReports(const std::vector<Expected>& expected, const char* what) {
@@ -23,7 +24,7 @@ void ExpectReports(const std::vector<Expected>& expected, const char* what) {
     EXPECT_EQ(status.win32ExitCode, expected[i].exitCode) << what << ", " << i;
     EXPECT_EQ(status.serviceSpecificExitCode, 0u) << what << ", " << i;
     EXPECT_EQ(status.checkPoint, 0u) << what << ", report " << i;
-    EXPECT_EQ(status.waitHint, 0u) << what << ", report " << i;
+    EXPECT_EQ(status.waitHint, expected[i].waitHint) << what << ", " << i;
   }
 }
 
@@ -41,7 +42,8 @@ TEST_F(StatusReportTest, EveryControlsReportsCarryNoProgressOrExitCode) {
       {"stop", kControlStop, {{3, 0}, {1, 0}}},
       {"pause", kControlPause, {{6, 0}, {7, 0}}},
       {"continue", kControlContinue, {{5, 0}, {4, 0}}},
-      {"shutdown", kControlShutdown, {{3, 0}, {1, 0}}},
+      // Its stopped report comes from the service main thread.
+      {"shutdown", kControlShutdown, {{3, 0, 5000}}},
   };
   for (const auto& c : cases) {
     runtime().reports.clear();
